@@ -1,0 +1,72 @@
+// The one narrow door between the program and a database. Everything the upgrade
+// needs goes through it: open, a transaction, statements with named parameters and
+// queries that come back as rows of text. The production implementation speaks
+// ODBC; the simulated one stands in for SQL Server in tests and in the preview tool.
+#pragma once
+
+#include <chrono>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <variant>
+#include <vector>
+
+namespace upgrade {
+
+// Any failure reported by the database or the client library. what() carries the
+// driver's own message so that it can be shown or compared in tests.
+class DatabaseError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+// A bound parameter value: text (UTF-8) or a boolean (sent as a bit).
+using ParamValue = std::variant<std::string, bool>;
+
+struct Param {
+  std::string name;  // without the leading colon
+  ParamValue value;
+};
+using Params = std::vector<Param>;
+
+// Rows of an open query. A NULL column reads as the empty text.
+struct Rows {
+  std::vector<std::string> columns;
+  std::vector<std::vector<std::string>> values;
+};
+
+// What a connection needs from the settings: the values of the provider string.
+// They are kept apart rather than re-parsed from the string, because the string is
+// built without escaping and a password may hold ';' or '='.
+struct ConnectionTarget {
+  std::string server;
+  std::string database;
+  std::string user;
+  std::string password;
+};
+
+class Database {
+ public:
+  virtual ~Database() = default;
+
+  // Opens the connection; a failed attempt throws DatabaseError and leaves the
+  // object closed. loginTimeout bounds the whole attempt.
+  virtual void open(const ConnectionTarget& target, std::chrono::seconds loginTimeout) = 0;
+  virtual void close() noexcept = 0;
+  [[nodiscard]] virtual bool isOpen() const noexcept = 0;
+
+  virtual void begin() = 0;
+  virtual void commit() = 0;
+  virtual void rollback() = 0;
+
+  // Whether the server still holds the transaction that begin() started. SQL Server
+  // can end a transaction on its own (a deadlock victim, a severe error), and then
+  // later statements would run outside it.
+  [[nodiscard]] virtual bool transactionActive() = 0;
+
+  // text may hold named parameter markers (":a1"); params supply their values by name.
+  virtual void execute(const std::string& text, const Params& params) = 0;
+  virtual Rows query(const std::string& text, const Params& params) = 0;
+};
+
+}  // namespace upgrade

@@ -1,0 +1,50 @@
+// The upgrade ladder: 32 steps, each guarded by the version text it expects, run
+// in a fixed order in one pass, each in its own transaction.
+#pragma once
+
+#include <span>
+#include <string>
+#include <string_view>
+
+#include "database.h"
+#include "ladder/statements.h"
+#include "ladder/step_query.h"
+
+namespace upgrade::ladder {
+
+inline constexpr std::string_view kMessageTitle = "提示信息";
+inline constexpr std::string_view kUpgradeSucceeded = "升级成功！";
+inline constexpr std::string_view kLastVersion = "1.0.0.0.31";
+
+using StepBody = void (*)(Body&);
+
+struct Step {
+  std::string_view precondition;
+  std::string_view next;  // equal to precondition for the ensure step
+  StepBody body;
+};
+
+// All 32 rows, in run order.
+std::span<const Step> ladderSteps();
+
+// "向V" + next + "升级时失败！"
+std::string failureMessage(std::string_view next);
+
+// What the driver needs from the program around it.
+class RunControl {
+ public:
+  virtual ~RunControl() = default;
+  virtual void showBusyPointer() = 0;
+  virtual void restorePointer() = 0;
+  // A message box with the information icon; returns when it is dismissed.
+  virtual void showMessage(std::string_view title, std::string_view text) = 0;
+  // Asks the program to end once the current handler returns.
+  virtual void endRun() = 0;
+};
+
+// Runs every step with the step protocol, shows the one closing message and ends
+// the run. Never throws: whatever fails ends the run with the failing step's
+// message.
+void runLadder(Database& db, StepQuery& query, RunControl& control) noexcept;
+
+}  // namespace upgrade::ladder
