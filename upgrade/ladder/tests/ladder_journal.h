@@ -1,0 +1,56 @@
+// Running the real ladder over the simulated database and cutting its journal
+// into the transactions of the ladder rows, for the tests of the step bodies.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "ladder/ladder.h"
+#include "simulated_database.h"
+
+namespace upgrade::ladder::testing {
+
+class QuietControl final : public RunControl {
+ public:
+  void showBusyPointer() override {}
+  void restorePointer() override {}
+  void showMessage(std::string_view /*title*/, std::string_view text) override { message = text; }
+  void endRun() override {}
+  std::string message;
+};
+
+struct LadderRun {
+  explicit LadderRun(SimulatedDatabase::Options options) : db(std::move(options)) {
+    db.open({}, std::chrono::seconds(1));
+    StepQuery query(db);
+    runLadder(db, query, control);
+  }
+  SimulatedDatabase db;
+  QuietControl control;
+};
+
+using Transaction = std::vector<JournalEntry>;
+
+// One entry per ladder row that began, from its begin to its commit or rollback.
+inline std::vector<Transaction> transactions(const std::vector<JournalEntry>& journal) {
+  std::vector<Transaction> out;
+  for (const auto& entry : journal) {
+    if (entry.kind == JournalEntry::Kind::Begin) {
+      out.emplace_back();
+    }
+    if (!out.empty()) {
+      out.back().push_back(entry);
+    }
+  }
+  return out;
+}
+
+// What an applied step sent between its version read and its version update.
+inline Transaction bodyOf(const Transaction& applied) {
+  if (applied.size() < 5) {  // begin, read, update, commit: nothing in between
+    return {};
+  }
+  return {applied.begin() + 2, applied.end() - 2};
+}
+
+}  // namespace upgrade::ladder::testing
