@@ -41,7 +41,8 @@ const std::string* textParam(const Params& params, std::string_view name) {
 SimulatedDatabase::SimulatedDatabase(Options options)
     : options_(std::move(options)), version_(options_.version), xmlbRows_(options_.xmlbRows) {}
 
-void SimulatedDatabase::open(const ConnectionTarget& target, std::chrono::seconds /*loginTimeout*/) {
+void SimulatedDatabase::open(const ConnectionTarget& target,
+                             std::chrono::seconds /*loginTimeout*/) {
   target_ = target;
   if (options_.failOpen) {
     open_ = false;
@@ -143,15 +144,26 @@ std::string jsonString(std::string_view text) {
   std::string out = "\"";
   for (const char c : text) {
     switch (c) {
-      case '"': out += "\\\""; break;
-      case '\\': out += "\\\\"; break;
-      case '\r': out += "\\r"; break;
-      case '\n': out += "\\n"; break;
-      case '\t': out += "\\t"; break;
+      case '"':
+        out += "\\\"";
+        break;
+      case '\\':
+        out += "\\\\";
+        break;
+      case '\r':
+        out += "\\r";
+        break;
+      case '\n':
+        out += "\\n";
+        break;
+      case '\t':
+        out += "\\t";
+        break;
       default:
         if (static_cast<unsigned char>(c) < 0x20) {
           char buf[8];
-          std::snprintf(buf, sizeof buf, "\\u%04x", static_cast<unsigned>(static_cast<unsigned char>(c)));
+          std::snprintf(buf, sizeof buf, "\\u%04x",
+                        static_cast<unsigned>(static_cast<unsigned char>(c)));
           out += buf;
         } else {
           out += c;

@@ -9,38 +9,38 @@ namespace {
 // The ensure step stands between the step that produces "1.0.0.0.2" and the step
 // that consumes it, so every database that reaches "1.0.0.0.2" passes through it.
 constexpr std::array<Step, 32> kSteps{{
-      {"1.0.0.0.0", "1.0.0.0.1", steps::from0},
-      {"1.0.0.0.1", "1.0.0.0.2", steps::from1},
-      {"1.0.0.0.2", "1.0.0.0.2", steps::ensureBathingCategory},
-      {"1.0.0.0.2", "1.0.0.0.3", steps::from2},
-      {"1.0.0.0.3", "1.0.0.0.4", steps::from3},
-      {"1.0.0.0.4", "1.0.0.0.5", steps::from4},
-      {"1.0.0.0.5", "1.0.0.0.6", steps::from5},
-      {"1.0.0.0.6", "1.0.0.0.7", steps::from6},
-      {"1.0.0.0.7", "1.0.0.0.8", steps::from7},
-      {"1.0.0.0.8", "1.0.0.0.9", steps::from8},
-      {"1.0.0.0.9", "1.0.0.0.10", steps::from9},
-      {"1.0.0.0.10", "1.0.0.0.11", steps::from10},
-      {"1.0.0.0.11", "1.0.0.0.12", steps::from11},
-      {"1.0.0.0.12", "1.0.0.0.13", steps::from12},
-      {"1.0.0.0.13", "1.0.0.0.14", steps::from13},
-      {"1.0.0.0.14", "1.0.0.0.15", steps::from14},
-      {"1.0.0.0.15", "1.0.0.0.16", steps::from15},
-      {"1.0.0.0.16", "1.0.0.0.17", steps::from16},
-      {"1.0.0.0.17", "1.0.0.0.18", steps::from17},
-      {"1.0.0.0.18", "1.0.0.0.19", steps::from18},
-      {"1.0.0.0.19", "1.0.0.0.20", steps::from19},
-      {"1.0.0.0.20", "1.0.0.0.21", steps::from20},
-      {"1.0.0.0.21", "1.0.0.0.22", steps::from21},
-      {"1.0.0.0.22", "1.0.0.0.23", steps::from22},
-      {"1.0.0.0.23", "1.0.0.0.24", steps::from23},
-      {"1.0.0.0.24", "1.0.0.0.25", steps::from24},
-      {"1.0.0.0.25", "1.0.0.0.26", steps::from25},
-      {"1.0.0.0.26", "1.0.0.0.27", steps::from26},
-      {"1.0.0.0.27", "1.0.0.0.28", steps::from27},
-      {"1.0.0.0.28", "1.0.0.0.29", steps::from28},
-      {"1.0.0.0.29", "1.0.0.0.30", steps::from29},
-      {"1.0.0.0.30", "1.0.0.0.31", steps::from30},
+    {"1.0.0.0.0", "1.0.0.0.1", steps::from0},
+    {"1.0.0.0.1", "1.0.0.0.2", steps::from1},
+    {"1.0.0.0.2", "1.0.0.0.2", steps::ensureBathingCategory},
+    {"1.0.0.0.2", "1.0.0.0.3", steps::from2},
+    {"1.0.0.0.3", "1.0.0.0.4", steps::from3},
+    {"1.0.0.0.4", "1.0.0.0.5", steps::from4},
+    {"1.0.0.0.5", "1.0.0.0.6", steps::from5},
+    {"1.0.0.0.6", "1.0.0.0.7", steps::from6},
+    {"1.0.0.0.7", "1.0.0.0.8", steps::from7},
+    {"1.0.0.0.8", "1.0.0.0.9", steps::from8},
+    {"1.0.0.0.9", "1.0.0.0.10", steps::from9},
+    {"1.0.0.0.10", "1.0.0.0.11", steps::from10},
+    {"1.0.0.0.11", "1.0.0.0.12", steps::from11},
+    {"1.0.0.0.12", "1.0.0.0.13", steps::from12},
+    {"1.0.0.0.13", "1.0.0.0.14", steps::from13},
+    {"1.0.0.0.14", "1.0.0.0.15", steps::from14},
+    {"1.0.0.0.15", "1.0.0.0.16", steps::from15},
+    {"1.0.0.0.16", "1.0.0.0.17", steps::from16},
+    {"1.0.0.0.17", "1.0.0.0.18", steps::from17},
+    {"1.0.0.0.18", "1.0.0.0.19", steps::from18},
+    {"1.0.0.0.19", "1.0.0.0.20", steps::from19},
+    {"1.0.0.0.20", "1.0.0.0.21", steps::from20},
+    {"1.0.0.0.21", "1.0.0.0.22", steps::from21},
+    {"1.0.0.0.22", "1.0.0.0.23", steps::from22},
+    {"1.0.0.0.23", "1.0.0.0.24", steps::from23},
+    {"1.0.0.0.24", "1.0.0.0.25", steps::from24},
+    {"1.0.0.0.25", "1.0.0.0.26", steps::from25},
+    {"1.0.0.0.26", "1.0.0.0.27", steps::from26},
+    {"1.0.0.0.27", "1.0.0.0.28", steps::from27},
+    {"1.0.0.0.28", "1.0.0.0.29", steps::from28},
+    {"1.0.0.0.29", "1.0.0.0.30", steps::from29},
+    {"1.0.0.0.30", "1.0.0.0.31", steps::from30},
 }};
 
 // One transaction: version read, and when it matches the body and the version
@@ -78,7 +78,9 @@ void finish(RunControl& control, std::string_view text) noexcept {
 
 }  // namespace
 
-std::span<const Step> ladderSteps() { return kSteps; }
+std::span<const Step> ladderSteps() {
+  return kSteps;
+}
 
 std::string failureMessage(std::string_view next) {
   std::string text = "向V";

@@ -56,7 +56,9 @@ int count(const std::vector<JournalEntry>& journal, Kind kind) {
                                         [&](const JournalEntry& e) { return e.kind == kind; }));
 }
 
-std::string version(int n) { return "1.0.0.0." + std::to_string(n); }
+std::string version(int n) {
+  return "1.0.0.0." + std::to_string(n);
+}
 
 TEST(LadderTable, HasThirtyTwoStepsWithTheEnsureStepBetweenProducerAndConsumer) {
   const auto all = ladderSteps();
@@ -170,8 +172,8 @@ TEST(Ladder, AFailedCommitFailsItsStep) {
 }
 
 TEST(Ladder, ShowsExactlyOneMessageAndRestoresThePointerBeforeIt) {
-  for (const auto& options : {SimulatedDatabase::Options{},
-                              SimulatedDatabase::Options{.failOn = {"update ver"}}}) {
+  for (const auto& options :
+       {SimulatedDatabase::Options{}, SimulatedDatabase::Options{.failOn = {"update ver"}}}) {
     LadderRun run(options);
     EXPECT_EQ(run.control.events, (std::vector<std::string>{"busy", "normal", "message", "end"}));
   }
