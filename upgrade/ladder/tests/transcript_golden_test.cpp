@@ -137,5 +137,25 @@ TEST(Transcript, EveryVersionOfTheLadderEndsAtTheNewestWithSuccess) {
   }
 }
 
+TEST(Transcript, TheNewestVersionOnlyReadsTheVersionThirtyTwoTimes) {
+  const auto lines = transcript({"--version", "1.0.0.0.31"});
+  std::vector<std::string> expected;
+  for (int i = 0; i < 32; ++i) {
+    expected.insert(expected.end(),
+                    {R"({"op":"begin"})", R"({"op":"open","text":"select * from ver\r\n"})",
+                     R"({"op":"commit"})"});
+  }
+  expected.emplace_back(R"({"op":"message","title":"提示信息","text":"升级成功！"})");
+  EXPECT_EQ(lines, expected);
+}
+
+TEST(Transcript, AFailedStepEndsWithItsMessageAfterTheRollback) {
+  const auto lines = transcript({"--version", "1.0.0.0.20", "--fail", "DROP COLUMN zkmxcode"});
+  ASSERT_GE(lines.size(), 2u);
+  EXPECT_EQ(lines[lines.size() - 2], R"({"op":"rollback"})");
+  EXPECT_EQ(lines.back(),
+            R"({"op":"message","title":"提示信息","text":"向V1.0.0.0.21升级时失败！"})");
+}
+
 }  // namespace
 }  // namespace upgrade::ladder
