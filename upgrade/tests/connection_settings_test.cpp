@@ -6,7 +6,6 @@
 #include <fstream>
 
 #include "connection_settings.h"
-#include "simulated_database.h"
 
 namespace upgrade {
 namespace {
@@ -29,22 +28,6 @@ TEST(ConnectionStringTest, ValuesGoInAsTheyStandAndStayApartForTheClient) {
   EXPECT_EQ(target.database, " Spa ");
   EXPECT_EQ(target.server, "10.0.0.5,1433");
   EXPECT_EQ(target.user, "sa");
-}
-
-TEST(ConnectionTest, OpensTheDatabaseWithTheValuesBehindItsString) {
-  SimulatedDatabase db;
-  Connection connection(db);
-  connection.setConnection("pw", "Kvb", "srv");
-  EXPECT_FALSE(connection.isOpen());
-  connection.open();
-  EXPECT_TRUE(connection.isOpen());
-  EXPECT_EQ(db.lastTarget().server, "srv");
-  EXPECT_EQ(db.lastTarget().password, "pw");
-  EXPECT_EQ(connection.connectionString(),
-            "Provider=SQLOLEDB.1;Password=pw;Persist Security Info=False;User ID=sa;"
-            "Initial Catalog=Kvb;Data Source=srv");
-  connection.close();
-  EXPECT_FALSE(db.isOpen());
 }
 
 class StoredSettingsTest : public ::testing::Test {
