@@ -1,0 +1,69 @@
+// A profile (ini) file read and written the way the usual profile functions do, so
+// that a System.ini shared with the suite's other programs means the same to all.
+//
+// - "[name]" opens a section and "key=value" gives a key its value; section and key
+//   names match without regard to letter case.
+// - Only the first section of a name counts, and within it only the first key of a
+//   name; lines before the first section and lines without '=' are not keys.
+// - A value is the text after the first '=', without leading and trailing blanks and
+//   without one pair of enclosing single or double quotes; at most 2047 characters
+//   of it are used.
+// - Writing replaces the key's value, or adds the key at the end of its section, or
+//   adds the section at the end of the file. Every other line stays as it was, byte
+//   for byte, so sections and keys of other programs and their order are kept.
+//
+// The file is read afresh on every call and never kept open. A file in GBK (written
+// by the suite's Windows programs) is recognised by not being valid UTF-8; written
+// lines use the encoding the file already has. Writes replace the file atomically
+// (a temporary file beside it, then a rename), so a crash never leaves it truncated.
+#pragma once
+
+#include <cstddef>
+#include <filesystem>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <utility>
+
+namespace upgrade {
+
+// A write that the file system refused; what() is "Unable to write to <file>".
+class SettingsWriteError : public std::runtime_error {
+ public:
+  explicit SettingsWriteError(const std::filesystem::path& file);
+};
+
+class SettingsFile {
+ public:
+  static constexpr std::size_t kMaxValueLength = 2047;
+
+  // Never fails and never creates the file.
+  explicit SettingsFile(std::filesystem::path path) : path_(std::move(path)) {}
+
+  [[nodiscard]] const std::filesystem::path& path() const noexcept { return path_; }
+
+  // Never fail: a missing or unreadable file, section or key gives the default.
+  [[nodiscard]] std::string readString(std::string_view section, std::string_view key,
+                                       std::string_view defaultValue) const;
+  [[nodiscard]] int readInteger(std::string_view section, std::string_view key,
+                                int defaultValue) const;
+
+  // Create the file, section or key as needed. Throw SettingsWriteError when the
+  // file cannot be read back or written, and std::invalid_argument for a name or
+  // value that the format cannot hold (a line break, '=' in a key, ']' in a
+  // section, text that is not UTF-8).
+  void writeString(std::string_view section, std::string_view key, std::string_view value);
+  void writeInteger(std::string_view section, std::string_view key, int value);
+
+ private:
+  std::filesystem::path path_;
+};
+
+// A profile integer: "0x"/"0X" followed by hexadecimal digits, or an optional sign
+// followed by decimal digits or by "$" and hexadecimal digits. Hexadecimal values
+// up to FFFFFFFF wrap into the negative range, as the profile functions do; anything
+// else, including an empty text, gives nullopt.
+[[nodiscard]] std::optional<int> parseProfileInteger(std::string_view text) noexcept;
+
+}  // namespace upgrade

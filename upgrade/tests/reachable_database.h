@@ -1,0 +1,47 @@
+// Test support: the simulated server, reachable only under one server name, so a
+// test can tell the stored settings' connection from the dialog's.
+#pragma once
+
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "simulated_database.h"
+
+namespace upgrade {
+
+class ReachableAs final : public Database {
+ public:
+  ReachableAs(SimulatedDatabase& inner, std::string server)
+      : inner_(inner), server_(std::move(server)) {}
+
+  void open(const ConnectionTarget& target, std::chrono::seconds timeout) override {
+    attempts.push_back(target);
+    timeouts.push_back(timeout);
+    if (target.server != server_) {
+      throw DatabaseError("no server " + target.server);
+    }
+    inner_.open(target, timeout);
+  }
+  void close() noexcept override { inner_.close(); }
+  [[nodiscard]] bool isOpen() const noexcept override { return inner_.isOpen(); }
+  void begin() override { inner_.begin(); }
+  void commit() override { inner_.commit(); }
+  void rollback() override { inner_.rollback(); }
+  [[nodiscard]] bool transactionActive() override { return inner_.transactionActive(); }
+  void execute(const std::string& text, const Params& params) override {
+    inner_.execute(text, params);
+  }
+  Rows query(const std::string& text, const Params& params) override {
+    return inner_.query(text, params);
+  }
+
+  std::vector<ConnectionTarget> attempts;
+  std::vector<std::chrono::seconds> timeouts;
+
+ private:
+  SimulatedDatabase& inner_;
+  std::string server_;
+};
+
+}  // namespace upgrade

@@ -1,0 +1,284 @@
+// The profile file as the suite's programs share it: what a reader sees in odd
+// files, and what a write leaves behind.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <optional>
+#include <sstream>
+#include <vector>
+
+#include "settings_file.h"
+
+namespace upgrade {
+namespace {
+
+namespace fs = std::filesystem;
+
+class SettingsFileTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::string pattern = (fs::temp_directory_path() / "settings-XXXXXX").string();
+    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
+    dir_ = pattern;
+    path_ = dir_ / "System.ini";
+  }
+  void TearDown() override { fs::remove_all(dir_); }
+
+  void put(const std::string& bytes) const { std::ofstream(path_, std::ios::binary) << bytes; }
+  [[nodiscard]] std::string contents() const {
+    std::ifstream in(path_, std::ios::binary);
+    std::ostringstream out;
+    out << in.rdbuf();
+    return out.str();
+  }
+  [[nodiscard]] std::string read(std::string_view section, std::string_view key) const {
+    return SettingsFile(path_).readString(section, key, "<default>");
+  }
+
+  fs::path dir_;
+  fs::path path_;
+};
+
+TEST_F(SettingsFileTest, MissingFileGivesDefaultsAndIsNotCreated) {
+  const SettingsFile settings(path_);
+  EXPECT_EQ(settings.readString("ServerIP", "ServerIP1", "."), ".");
+  EXPECT_EQ(settings.readInteger("ServerPort", "ServerPort1", 80), 80);
+  EXPECT_FALSE(fs::exists(path_));
+}
+
+TEST_F(SettingsFileTest, NamesMatchWithoutCaseAndValuesAreTrimmedAndUnquoted) {
+  put("[serverip]\n"
+      "  SERVERIP1 =  10.0.0.5 , 1433  \n"
+      "[Quoted]\n"
+      "double= \"  spaced out  \" \n"
+      "single='x'\n"
+      "mismatched=\"x'\n"
+      "nested=\"\"x\"\"\n"
+      "lone=\"\n"
+      "empty=\n"
+      "equals=a=b\n");
+  EXPECT_EQ(read("ServerIP", "ServerIP1"), "10.0.0.5 , 1433");
+  EXPECT_EQ(read("quoted", "DOUBLE"), "  spaced out  ");
+  EXPECT_EQ(read("Quoted", "single"), "x");
+  EXPECT_EQ(read("Quoted", "mismatched"), "\"x'");
+  EXPECT_EQ(read("Quoted", "nested"), "\"x\"");
+  EXPECT_EQ(read("Quoted", "lone"), "\"");
+  EXPECT_EQ(read("Quoted", "empty"), "");
+  EXPECT_EQ(read("Quoted", "equals"), "a=b");
+  EXPECT_EQ(read("Quoted", "missing"), "<default>");
+  EXPECT_EQ(read("Missing", "double"), "<default>");
+}
+
+TEST_F(SettingsFileTest, FirstSectionAndFirstKeyWin) {
+  put("Dbname1=before any section\n"
+      "[Dbname]\n"
+      "Dbname1=first\n"
+      "dbname1=second\n"
+      "[DBNAME]\n"
+      "Dbname1=third\n"
+      "Other=only in the second section\n");
+  EXPECT_EQ(read("Dbname", "Dbname1"), "first");
+  EXPECT_EQ(read("Dbname", "Other"), "<default>");
+}
+
+TEST_F(SettingsFileTest, CrLfLinesReadWithoutTheCarriageReturn) {
+  put("[ServerPass]\r\nServerPass1=secret\r\n[Dbname]\r\nDbname1=Kvb\r\n");
+  EXPECT_EQ(read("ServerPass", "ServerPass1"), "secret");
+  EXPECT_EQ(read("Dbname", "Dbname1"), "Kvb");
+}
+
+TEST_F(SettingsFileTest, LongValuesAreCutAt2047Characters) {
+  const std::string ascii(3000, 'a');
+  std::string chinese;
+  for (int i = 0; i < 2100; ++i) {
+    chinese += "库";
+  }
+  put("[Long]\nascii=" + ascii + "\nchinese=" + chinese + "\nafter=still read\n");
+  EXPECT_EQ(read("Long", "ascii"), std::string(2047, 'a'));
+  const std::string cut = read("Long", "chinese");
+  EXPECT_EQ(cut.size(), 2047u * 3u) << "characters, not bytes, and none split";
+  EXPECT_EQ(read("Long", "after"), "still read");
+}
+
+TEST_F(SettingsFileTest, GbkFileIsReadAsGbk) {
+  // "[Dbname]\nDbname1=浴场\n[ServerIP]\nServerIP1=服务器\n" in code page 936.
+  put("[Dbname]\nDbname1=\xD4\xA1\xB3\xA1\n[ServerIP]\nServerIP1=\xB7\xFE\xCE\xF1\xC6\xF7\n");
+  EXPECT_EQ(read("Dbname", "Dbname1"), "浴场");
+  EXPECT_EQ(read("ServerIP", "ServerIP1"), "服务器");
+}
+
+TEST_F(SettingsFileTest, BrokenBytesCostOnlyThemselves) {
+  // A lone lead byte and a 0xFF: each becomes one replacement character, and the
+  // ASCII after them keeps its meaning.
+  put("[ServerIP]\nServerIP1=a\xB7\n[Dbname]\nDbname1=\xFF"
+      "b\n");
+  EXPECT_EQ(read("ServerIP", "ServerIP1"), "a\xEF\xBF\xBD");
+  EXPECT_EQ(read("Dbname", "Dbname1"),
+            "\xEF\xBF\xBD"
+            "b");
+}
+
+TEST_F(SettingsFileTest, Utf8FileWithByteOrderMark) {
+  put("\xEF\xBB\xBF[Dbname]\nDbname1=浴场\n");
+  EXPECT_EQ(read("Dbname", "Dbname1"), "浴场");
+  SettingsFile(path_).writeString("ServerIP", "ServerIP1", "主机");
+  EXPECT_EQ(contents(), "\xEF\xBB\xBF[Dbname]\nDbname1=浴场\n[ServerIP]\nServerIP1=主机\n");
+}
+
+TEST_F(SettingsFileTest, IntegersTakeDecimalAndBothHexadecimalForms) {
+  struct Case {
+    const char* text;
+    std::optional<int> value;
+  };
+  const Case cases[] = {
+      {"80", 80},
+      {"080", 80},
+      {"-5", -5},
+      {"+7", 7},
+      {"0x1F", 31},
+      {"0X1f", 31},
+      {"$1F", 31},
+      {"-$10", -16},
+      {"0xFFFFFFFF", -1},
+      {"2147483647", 2147483647},
+      {"-2147483648", -2147483647 - 1},
+      {"2147483648", {}},
+      {"0x100000000", {}},
+      {"abc", {}},
+      {"", {}},
+      {"0x", {}},
+      {"$", {}},
+      {"0x-1", {}},
+      {"1 2", {}},
+      {"80a", {}},
+      {"1e3", {}},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(parseProfileInteger(c.text), c.value) << c.text;
+  }
+  put("[ServerPort]\nServerPort1=\"0x1F\"\n[Bad]\nServerPort1=eighty\n");
+  EXPECT_EQ(SettingsFile(path_).readInteger("ServerPort", "ServerPort1", 80), 31);
+  EXPECT_EQ(SettingsFile(path_).readInteger("Bad", "ServerPort1", 80), 80);
+}
+
+TEST_F(SettingsFileTest, WritingIntoAMissingFileCreatesSectionsInFirstWrittenOrder) {
+  SettingsFile settings(path_);
+  settings.writeString("Dbname", "Dbname1", " Kvb ");
+  settings.writeString("ServerIP", "ServerIP1", "srv");
+  settings.writeString("ServerPass", "ServerPass1", "");
+  settings.writeInteger("ServerPort", "ServerPort1", 1433);
+  settings.writeString("ServerIP", "ServerIP1", "other");
+  EXPECT_EQ(contents(),
+            "[Dbname]\nDbname1= Kvb \n[ServerIP]\nServerIP1=other\n"
+            "[ServerPass]\nServerPass1=\n[ServerPort]\nServerPort1=1433\n");
+  EXPECT_EQ(settings.readString("Dbname", "Dbname1", ""), "Kvb");
+  EXPECT_EQ(settings.readInteger("ServerPort", "ServerPort1", 80), 1433);
+}
+
+TEST_F(SettingsFileTest, WritingKeepsEveryOtherLineAsItWas) {
+  put("; written by the front office\r\n"
+      "[Printer]\r\n"
+      "Port = LPT1  \r\n"
+      "\r\n"
+      "[serverip]\r\n"
+      "Comment line without equals\r\n"
+      "SERVERIP1 = old\r\n"
+      "ServerIP1=duplicate\r\n"
+      "\r\n"
+      "[Dbname]\r\n"
+      "Dbname1=Kvb");
+  SettingsFile settings(path_);
+  settings.writeString("ServerIP", "ServerIP1", "new");
+  settings.writeString("Printer", "Copies", "2");
+  settings.writeString("Dbname", "Extra", "x");
+  settings.writeString("ServerPass", "ServerPass1", "pw");
+  EXPECT_EQ(contents(),
+            "; written by the front office\r\n"
+            "[Printer]\r\n"
+            "Port = LPT1  \r\n"
+            "Copies=2\r\n"
+            "\r\n"
+            "[serverip]\r\n"
+            "Comment line without equals\r\n"
+            "SERVERIP1=new\r\n"
+            "ServerIP1=duplicate\r\n"
+            "\r\n"
+            "[Dbname]\r\n"
+            "Dbname1=Kvb\r\n"
+            "Extra=x\r\n"
+            "[ServerPass]\r\n"
+            "ServerPass1=pw\r\n");
+}
+
+TEST_F(SettingsFileTest, GbkFileStaysGbk) {
+  const std::string other = "[Front]\nCaption=\xD4\xA1\xB3\xA1\n";  // 浴场
+  put(other + "[Dbname]\nDbname1=Kvb\n");
+  SettingsFile settings(path_);
+  settings.writeString("Dbname", "Dbname1", "服务器");
+  EXPECT_EQ(contents(), other + "[Dbname]\nDbname1=\xB7\xFE\xCE\xF1\xC6\xF7\n");
+  EXPECT_EQ(settings.readString("Dbname", "Dbname1", ""), "服务器");
+
+  // A character that code page 936 cannot hold is refused, not mangled.
+  EXPECT_THROW(settings.writeString("Dbname", "Dbname1", "😀"), SettingsWriteError);
+  EXPECT_EQ(settings.readString("Dbname", "Dbname1", ""), "服务器");
+}
+
+TEST_F(SettingsFileTest, RefusedWriteNamesTheFile) {
+  // Root may write anywhere but below a regular file.
+  put("[ServerIP]\nServerIP1=.\n");
+  const fs::path blocked = path_ / "System.ini";
+  SettingsFile settings(blocked);
+  EXPECT_EQ(settings.readString("ServerIP", "ServerIP1", "dflt"), "dflt");
+  try {
+    settings.writeString("Dbname", "Dbname1", "Kvb");
+    FAIL() << "the write should have been refused";
+  } catch (const SettingsWriteError& error) {
+    EXPECT_EQ(std::string(error.what()), "Unable to write to " + blocked.string());
+  }
+}
+
+TEST_F(SettingsFileTest, UnreadableFileIsNeitherReadNorReplaced) {
+  fs::create_directory(path_);
+  SettingsFile settings(path_);
+  EXPECT_EQ(settings.readString("ServerIP", "ServerIP1", "."), ".");
+  EXPECT_THROW(settings.writeString("ServerIP", "ServerIP1", "x"), SettingsWriteError);
+  EXPECT_TRUE(fs::is_directory(path_));
+}
+
+TEST_F(SettingsFileTest, WriteIsAtomicAndKeepsPermissionsAndLinks) {
+  put("[ServerIP]\nServerIP1=.\n");
+  ASSERT_EQ(::chmod(path_.c_str(), 0640), 0);
+  const fs::path link = dir_ / "link.ini";
+  fs::create_symlink(path_, link);
+
+  SettingsFile(link).writeString("ServerIP", "ServerIP1", "srv");
+
+  EXPECT_TRUE(fs::is_symlink(link));
+  EXPECT_EQ(contents(), "[ServerIP]\nServerIP1=srv\n");
+  EXPECT_EQ(fs::status(path_).permissions() & fs::perms::all,
+            fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+  std::vector<std::string> names;
+  for (const auto& entry : fs::directory_iterator(dir_)) {
+    names.push_back(entry.path().filename().string());
+  }
+  std::sort(names.begin(), names.end());
+  EXPECT_EQ(names, (std::vector<std::string>{"System.ini", "link.ini"})) << "no temporary left";
+}
+
+TEST_F(SettingsFileTest, TextThatWouldBreakTheFormatIsRejected) {
+  put("[ServerIP]\nServerIP1=.\n");
+  SettingsFile settings(path_);
+  EXPECT_THROW(settings.writeString("ServerIP", "ServerIP1", "a\n[ServerPass]"),
+               std::invalid_argument);
+  EXPECT_THROW(settings.writeString("Server]IP", "ServerIP1", "a"), std::invalid_argument);
+  EXPECT_THROW(settings.writeString("ServerIP", "Server=IP1", "a"), std::invalid_argument);
+  EXPECT_THROW(settings.writeString("ServerIP", "ServerIP1", "\xB7\xFE"), std::invalid_argument);
+  EXPECT_EQ(contents(), "[ServerIP]\nServerIP1=.\n");
+}
+
+}  // namespace
+}  // namespace upgrade
