@@ -219,14 +219,6 @@ TEST(MicrosoftMapping, PassesTheServerAsTypedAndSwitchesEncryptionOffExplicitly)
   EXPECT_EQ(legacy.at("Driver"), "SQL Server");
 }
 
-TEST(ValueQuoting, BracesKeepEveryCharacterAndDoubleTheClosingOne) {
-  EXPECT_EQ(braceQuoted(""), "{}");
-  EXPECT_EQ(braceQuoted("pw"), "{pw}");
-  EXPECT_EQ(braceQuoted("a}b"), "{a}}b}");
-  EXPECT_EQ(braceQuoted("}"), "{}}}");
-  EXPECT_EQ(braceQuoted("{x;y=z}"), "{{x;y=z}}}");
-}
-
 TEST(ValueQuoting, ForFreeTdsAValueIsWrittenSoThatOldAndNewFreeTdsReadItAlike) {
   EXPECT_EQ(freeTdsQuoted(""), "{}");
   EXPECT_EQ(freeTdsQuoted("a;b={c"), "{a;b={c}");
