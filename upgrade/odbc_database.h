@@ -1,8 +1,17 @@
 // The production database: SQL Server through ODBC (unixODBC with FreeTDS on
 // Linux, the Windows driver manager with Microsoft's drivers on Windows).
+//
+// The connection stays in manual-commit mode from open on, and every transaction is
+// ended with SQLEndTran: switching autocommit back on would end it too, but FreeTDS
+// rolls back there where the standard says commit. So statements run outside
+// begin() and commit() belong to the next transaction, and close() rolls back what
+// was not committed.
 #pragma once
 
+#include <cstdint>
 #include <memory>
+#include <string>
+#include <vector>
 
 #include "database.h"
 
@@ -10,12 +19,27 @@ namespace upgrade {
 
 class OdbcDatabase final : public Database {
  public:
+  // Every statement may run this long before the driver cancels it and it fails.
+  static constexpr std::chrono::seconds kStatementTimeout{30};
+
+  struct Options {
+    // Where the SQL Server Browser answers; only tests move it off 1434.
+    std::uint16_t browserPort = 1434;
+  };
+
   OdbcDatabase();
+  explicit OdbcDatabase(Options options);
   ~OdbcDatabase() override;
   OdbcDatabase(const OdbcDatabase&) = delete;
   OdbcDatabase& operator=(const OdbcDatabase&) = delete;
 
+  // Picks the installed SQL Server driver, maps the settings onto it and connects.
+  // A named instance's port is looked up first; the lookup and the login together
+  // stay within loginTimeout (give or take a second).
   void open(const ConnectionTarget& target, std::chrono::seconds loginTimeout) override;
+  // Connects with a finished ODBC connection string, for any driver (tests use it
+  // with the SQLite driver).
+  void openConnectionString(const std::string& connectionString, std::chrono::seconds loginTimeout);
   void close() noexcept override;
   [[nodiscard]] bool isOpen() const noexcept override;
   void begin() override;
@@ -24,6 +48,10 @@ class OdbcDatabase final : public Database {
   [[nodiscard]] bool transactionActive() override;
   void execute(const std::string& text, const Params& params) override;
   Rows query(const std::string& text, const Params& params) override;
+
+  // The drivers the driver manager knows, in its order; empty when there is none or
+  // no driver manager at all.
+  static std::vector<std::string> installedDrivers();
 
  private:
   struct Impl;
