@@ -1,8 +1,8 @@
 // The sixteen exports, each a short fixed sequence of requests on the link.
 #include <cstring>
 
-#include "link.h"
 #include "tagport.h"
+#include "usb_link.h"
 
 namespace tagport {
 namespace {

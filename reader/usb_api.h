@@ -1,6 +1,6 @@
 // The one place that knows the libusb 0.1 declarations tagport is built on: the bus
 // and device lists, usb_open/usb_close, usb_control_msg. Everything else in tagport
-// goes through link.h, so a port can swap this header for its own declarations of the
+// goes through usb_link.h, so a port can swap this header for its own declarations of the
 // same few structures and functions.
 #pragma once
 

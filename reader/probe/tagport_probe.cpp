@@ -9,9 +9,9 @@
 #include <optional>
 #include <string>
 
-#include "link.h"
 #include "tagport.h"
 #include "usb_api.h"
+#include "usb_link.h"
 
 namespace {
 

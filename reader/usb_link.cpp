@@ -1,4 +1,4 @@
-#include "link.h"
+#include "usb_link.h"
 
 #include <algorithm>
 #include <cstring>

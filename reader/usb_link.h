@@ -1,5 +1,5 @@
 // The USB link to the reader: discovery, the two transfer primitives and the reply
-// buffer. The reader handle (inside link.cpp) and the reply buffer are all the state
+// buffer. The reader handle (inside usb_link.cpp) and the reply buffer are all the state
 // tagport has; both are zero when the library is loaded.
 #pragma once
 
