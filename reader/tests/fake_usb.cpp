@@ -41,6 +41,7 @@ struct Fake {
   std::array<struct usb_bus, FAKE_USB_MAX_DEVICES> listedBusses{};
   std::array<struct usb_device, FAKE_USB_MAX_DEVICES> listedDevices{};
   struct usb_bus* listed = nullptr;
+  bool published = false;  // the listing matches what is plugged in
 
   std::array<usb_dev_handle, 16> handles{};
   int openHandles = 0;
@@ -55,15 +56,23 @@ struct Fake {
 Fake fake;
 
 void Publish() {
-  // Devices sorted by bus number, keeping the plugging order within a bus.
+  if (fake.published) {
+    return;
+  }
+  fake.published = true;
+  // Devices by bus number, keeping the plugging order within a bus (an insertion
+  // sort: the fake allocates nothing).
   std::array<int, FAKE_USB_MAX_DEVICES> order{};
   for (int i = 0; i < fake.plugged; ++i) {
-    order[static_cast<std::size_t>(i)] = i;
+    int j = i;
+    for (; j > 0 &&
+           fake.devices[static_cast<std::size_t>(order[static_cast<std::size_t>(j - 1)])].bus >
+               fake.devices[static_cast<std::size_t>(i)].bus;
+         --j) {
+      order[static_cast<std::size_t>(j)] = order[static_cast<std::size_t>(j - 1)];
+    }
+    order[static_cast<std::size_t>(j)] = i;
   }
-  std::stable_sort(order.begin(), order.begin() + fake.plugged, [](int a, int b) {
-    return fake.devices[static_cast<std::size_t>(a)].bus <
-           fake.devices[static_cast<std::size_t>(b)].bus;
-  });
 
   fake.listed = nullptr;
   struct usb_bus* lastBus = nullptr;

@@ -1,0 +1,298 @@
+// What tagport itself costs per call. Each export runs over the fake bus twice: through
+// the library, and as the bare libusb calls it has to make (close the last handle,
+// enumerate, walk the busses, open and check the reader, the control transfers), written
+// out by hand. The ratio of the two is the library's own overhead. Also counts heap
+// allocations per call, which must be zero.
+#include <benchmark/benchmark.h>
+
+#include <atomic>
+#include <cstdio>
+#include <cstdlib>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "fake_usb.h"
+#include "tagport.h"
+#include "usb_api.h"
+
+#if !defined(__SANITIZE_ADDRESS__)
+#define TAGPORT_BENCH_COUNTS_ALLOCATIONS 1
+// Every heap allocation in the process goes through here.
+namespace {
+std::atomic<long> g_allocations{0};
+}
+extern "C" {
+void* __libc_malloc(std::size_t);
+void* __libc_calloc(std::size_t, std::size_t);
+void* __libc_realloc(void*, std::size_t);
+void* malloc(std::size_t size) {
+  g_allocations.fetch_add(1, std::memory_order_relaxed);
+  return __libc_malloc(size);
+}
+void* calloc(std::size_t count, std::size_t size) {
+  g_allocations.fetch_add(1, std::memory_order_relaxed);
+  return __libc_calloc(count, size);
+}
+void* realloc(void* old, std::size_t size) {
+  g_allocations.fetch_add(1, std::memory_order_relaxed);
+  return __libc_realloc(old, size);
+}
+}
+#endif
+
+namespace {
+
+constexpr int kIn = 0xC0;
+constexpr int kOut = 0x40;
+constexpr int kTimeout = 3000;
+
+// A bus like a front desk's: a few other devices, the reader last.
+void SetUpBus() {
+  fake_usb_reset();
+  fake_usb_set_logging(0);
+  fake_usb_plug(1, 0x1D6B, 0x0002);  // root hub
+  fake_usb_plug(1, 0x046D, 0xC077);  // mouse
+  fake_usb_plug(1, 0x0C45, 0x7401);  // keyboard
+  fake_usb_plug(2, 0x1D6B, 0x0003);
+  fake_usb_plug(2, 0x16C0, 0x88DC);  // the reader
+  const std::uint8_t limitCard[] = {0, 0x11, 0x22, 0x70, 0x44};
+  fake_usb_answer(102, limitCard, sizeof limitCard, 0);
+}
+
+// The bare calls: what any program needs to talk to the reader this way.
+usb_dev_handle* g_handle = nullptr;
+char g_buffer[256];
+
+bool Discover() {
+  if (g_handle != nullptr) {
+    usb_close(g_handle);
+    g_handle = nullptr;
+  }
+  usb_init();
+  usb_find_busses();
+  usb_find_devices();
+  for (struct usb_bus* bus = usb_get_busses(); bus != nullptr; bus = bus->next) {
+    for (struct usb_device* d = bus->devices; d != nullptr; d = d->next) {
+      if (d->descriptor.idVendor == 0x16C0 && d->descriptor.idProduct == 0x88DC) {
+        g_handle = usb_open(d);
+        if (g_handle != nullptr && !tagport::usb::HandleIsOpen(g_handle)) {
+          usb_close(g_handle);
+          g_handle = nullptr;
+        }
+        return g_handle != nullptr;
+      }
+    }
+  }
+  return false;
+}
+
+void In(int request, int value, int index, int length) {
+  usb_control_msg(g_handle, kIn, request, value, index, g_buffer, length, kTimeout);
+}
+
+void Check() {
+  In(122, 0x5AA5, 0x0F1E, 1);
+}
+void Completion() {
+  In(111, 1, 0, 0);
+}
+
+std::uint8_t g_array[10] = {1, 2, 3, 4, 1, 0, 2, 0, 3, 0};
+
+struct Case {
+  const char* name;
+  void (*library)();
+  void (*bare)();
+};
+
+const std::vector<Case> kCases = {
+    {"OpenReader", [] { benchmark::DoNotOptimize(OpenReader(0)); }, [] { Discover(); }},
+    {"GetReaderVersion", [] { GetReaderVersion(g_array); },
+     [] {
+       Discover();
+       In(86, 0, 0, 8);
+       Completion();
+     }},
+    {"ReadRFID", [] { ReadRFID(g_array); },
+     [] {
+       Discover();
+       Check();
+       In(100, 0, 0, 5);
+     }},
+    {"SetCard", [] { SetCard(g_array); },
+     [] {
+       Discover();
+       Check();
+       In(145, 0x0102, 0x0304, 5);
+     }},
+    {"SetCard2", [] { SetCard2(g_array); },
+     [] {
+       Discover();
+       Check();
+       In(146, 0x0102, 0x0304, 5);
+     }},
+    {"ClearCard", [] { ClearCard(g_array); },
+     [] {
+       Discover();
+       Check();
+       In(142, 1, 0, 5);
+     }},
+    {"ClearCard2", [] { ClearCard2(g_array); },
+     [] {
+       Discover();
+       Check();
+       In(142, 2, 0, 5);
+     }},
+    {"GetHandId", [] { GetHandId(g_array); },
+     [] {
+       Discover();
+       Check();
+       In(101, 0, 0, 5);
+     }},
+    {"SetHandId", [] { SetHandId(g_array); },
+     [] {
+       Discover();
+       Check();
+       In(106, 0x0102, 0x0304, 1);
+       Completion();
+     }},
+    {"GetHandType", [] { GetHandType(g_array); },
+     [] {
+       Discover();
+       Check();
+       In(102, 0, 0, 5);
+     }},
+    {"SetHandType", [] { SetHandType(g_array); },
+     [] {
+       Discover();
+       Check();
+       In(107, 0x0102, 0x0304, 1);
+       Completion();
+     }},
+    {"WriteLimitCard", [] { WriteLimitCard(g_array); },
+     [] {
+       Discover();
+       Check();
+       In(128, 0x0102, 0x0304, 1);
+       Completion();
+     }},
+    {"GetLimitInfo", [] { GetLimitInfo(g_array); },
+     [] {
+       Discover();
+       Check();
+       In(102, 0, 0, 5);
+       In(103, 0, 0, 5);
+     }},
+    {"GetRTC", [] { GetRTC(g_array); },
+     [] {
+       Discover();
+       In(200, 0, 0, 7);
+       Completion();
+     }},
+    {"SetRTC", [] { SetRTC(g_array + 4); },
+     [] {
+       Discover();
+       usb_control_msg(g_handle, kOut, 201, 3, 2, g_buffer, 1, kTimeout);
+       Completion();
+     }},
+    // CloseReader alone has nothing left to do after its first call: measure it
+    // releasing the handle an OpenReader just took.
+    {"OpenReader+CloseReader",
+     [] {
+       OpenReader(0);
+       CloseReader();
+     },
+     [] {
+       Discover();
+       usb_close(g_handle);
+       g_handle = nullptr;
+     }},
+};
+
+void Run(benchmark::State& state, void (*call)(), bool counted) {
+  SetUpBus();
+#ifdef TAGPORT_BENCH_COUNTS_ALLOCATIONS
+  const long before = g_allocations.load();
+#endif
+  for (auto _ : state) {
+    call();
+    benchmark::ClobberMemory();
+  }
+#ifdef TAGPORT_BENCH_COUNTS_ALLOCATIONS
+  if (counted) {
+    state.counters["allocs/call"] = static_cast<double>(g_allocations.load() - before) /
+                                    static_cast<double>(state.iterations());
+  }
+#else
+  (void)counted;
+#endif
+  CloseReader();
+  if (g_handle != nullptr) {
+    usb_close(g_handle);
+    g_handle = nullptr;
+  }
+}
+
+// Prints the library-to-bare ratio per export after the usual table.
+class RatioReporter : public benchmark::ConsoleReporter {
+ public:
+  void ReportRuns(const std::vector<Run>& runs) override {
+    ConsoleReporter::ReportRuns(runs);
+    for (const Run& run : runs) {
+      const bool repeated = run.repetitions > 1;
+      if (repeated ? run.run_type == Run::RT_Aggregate && run.aggregate_name == "median"
+                   : run.run_type == Run::RT_Iteration) {
+        std::string name = run.run_name.function_name;
+        times_[name] = run.GetAdjustedCPUTime();
+        if (run.counters.count("allocs/call") != 0) {
+          allocations_[name] = run.counters.at("allocs/call");
+        }
+      }
+    }
+  }
+
+  void Finalize() override {
+    ConsoleReporter::Finalize();
+    std::printf("\n%-18s %12s %12s %8s %12s\n", "export", "library ns", "bare ns", "ratio",
+                "allocs/call");
+    double worst = 0;
+    for (const Case& c : kCases) {
+      const auto library = times_.find(std::string("Library/") + c.name);
+      const auto bare = times_.find(std::string("Bare/") + c.name);
+      if (library == times_.end() || bare == times_.end()) {
+        continue;
+      }
+      const double ratio = library->second / bare->second;
+      worst = std::max(worst, ratio);
+      const auto allocs = allocations_.find(library->first);
+      std::printf(
+          "%-18s %12.1f %12.1f %8.3f %12s\n", c.name, library->second, bare->second, ratio,
+          allocs == allocations_.end() ? "-" : std::to_string(allocs->second).substr(0, 6).c_str());
+    }
+    std::printf("worst ratio: %.3f (goal: at most 1.2)\n", worst);
+  }
+
+ private:
+  std::map<std::string, double> times_;
+  std::map<std::string, double> allocations_;
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  for (const Case& c : kCases) {
+    benchmark::RegisterBenchmark((std::string("Library/") + c.name).c_str(),
+                                 [call = c.library](benchmark::State& s) { Run(s, call, true); });
+    benchmark::RegisterBenchmark((std::string("Bare/") + c.name).c_str(),
+                                 [call = c.bare](benchmark::State& s) { Run(s, call, false); });
+  }
+  benchmark::Initialize(&argc, argv);
+  if (benchmark::ReportUnrecognizedArguments(argc, argv)) {
+    return 1;
+  }
+  RatioReporter reporter;
+  benchmark::RunSpecifiedBenchmarks(&reporter);
+  benchmark::Shutdown();
+  return 0;
+}
