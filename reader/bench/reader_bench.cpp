@@ -254,7 +254,7 @@ class RatioReporter : public benchmark::ConsoleReporter {
 
   void Finalize() override {
     ConsoleReporter::Finalize();
-    std::printf("\n%-18s %12s %12s %8s %12s\n", "export", "library ns", "bare ns", "ratio",
+    std::printf("\n%-24s %12s %12s %8s %12s\n", "export", "library ns", "bare ns", "ratio",
                 "allocs/call");
     double worst = 0;
     for (const Case& c : kCases) {
@@ -266,9 +266,12 @@ class RatioReporter : public benchmark::ConsoleReporter {
       const double ratio = library->second / bare->second;
       worst = std::max(worst, ratio);
       const auto allocs = allocations_.find(library->first);
-      std::printf(
-          "%-18s %12.1f %12.1f %8.3f %12s\n", c.name, library->second, bare->second, ratio,
-          allocs == allocations_.end() ? "-" : std::to_string(allocs->second).substr(0, 6).c_str());
+      char perCall[16] = "-";
+      if (allocs != allocations_.end()) {
+        std::snprintf(perCall, sizeof perCall, "%.2f", allocs->second);
+      }
+      std::printf("%-24s %12.1f %12.1f %8.3f %12s\n", c.name, library->second, bare->second, ratio,
+                  perCall);
     }
     std::printf("worst ratio: %.3f (goal: at most 1.2)\n", worst);
   }
