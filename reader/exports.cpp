@@ -83,14 +83,16 @@ CallerPair PairOf(const std::uint8_t* tag) {
           static_cast<std::uint16_t>(tag[2] << 8 | tag[3])};
 }
 
-// Discovery, the check, then a request answered with status and four data bytes,
-// which replace the caller's array on success.
+// Discovery and the check that begin every tag operation: 0 when it may go on.
+std::int32_t StartTagOperation() {
+  return ConnectReader() ? PreCheck() : kNoReader;
+}
+
+// A tag operation whose request is answered with status and four data bytes, which
+// replace the caller's array on success.
 std::int32_t ExchangeFour(Request request, CallerPair pair, std::uint8_t* tag) {
-  if (!ConnectReader()) {
-    return kNoReader;
-  }
-  if (const std::int32_t check = PreCheck(); check != kSuccess) {
-    return check;
+  if (const std::int32_t start = StartTagOperation(); start != kSuccess) {
+    return start;
   }
   if (const std::uint8_t status = StatusRequest(request, pair.value, pair.index, kStatusAndData);
       status != 0) {
@@ -100,14 +102,11 @@ std::int32_t ExchangeFour(Request request, CallerPair pair, std::uint8_t* tag) {
   return kSuccess;
 }
 
-// Discovery, the check, then a write answered with a status alone; the completion
-// request follows a write the reader accepted.
+// A tag operation that writes the caller's four bytes and is answered with a status
+// alone; the completion request follows a write the reader accepted.
 std::int32_t WriteFour(Request request, const std::uint8_t* tag) {
-  if (!ConnectReader()) {
-    return kNoReader;
-  }
-  if (const std::int32_t check = PreCheck(); check != kSuccess) {
-    return check;
+  if (const std::int32_t start = StartTagOperation(); start != kSuccess) {
+    return start;
   }
   const CallerPair pair = PairOf(tag);
   if (const std::uint8_t status = StatusRequest(request, pair.value, pair.index, kStatusOnly);
@@ -185,11 +184,8 @@ int32_t TAGPORT_CALL WriteLimitCard(const uint8_t* tag) {
 }
 
 int32_t TAGPORT_CALL GetLimitInfo(uint8_t* tag) {
-  if (!ConnectReader()) {
-    return kNoReader;
-  }
-  if (const std::int32_t check = PreCheck(); check != kSuccess) {
-    return check;
+  if (const std::int32_t start = StartTagOperation(); start != kSuccess) {
+    return start;
   }
   // The first half is the hand-type request; its third data byte marks a limit card.
   if (const std::uint8_t status = StatusRequest(kReadHandType, 0, 0, kStatusAndData); status != 0) {

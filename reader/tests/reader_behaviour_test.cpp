@@ -10,37 +10,14 @@
 #include <string>
 #include <vector>
 
+#include "export_calls.h"
 #include "fake_usb.h"
 #include "tagport.h"
 
+namespace tagport::testing {
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
-
-struct Export {
-  std::string name;
-  std::function<std::int32_t(std::uint8_t*)> call;
-};
-
-// The exports that run the check first; they report failures.
-const std::vector<Export>& TagOperations() {
-  static const std::vector<Export> all = {
-      {"ReadRFID", ReadRFID},         {"SetCard", SetCard},
-      {"SetCard2", SetCard2},         {"ClearCard", ClearCard},
-      {"ClearCard2", ClearCard2},     {"GetHandId", GetHandId},
-      {"SetHandId", SetHandId},       {"GetHandType", GetHandType},
-      {"SetHandType", SetHandType},   {"WriteLimitCard", WriteLimitCard},
-      {"GetLimitInfo", GetLimitInfo},
-  };
-  return all;
-}
-
-// The exports that report no transfer failure once a reader is found.
-const std::vector<Export>& PlainOperations() {
-  static const std::vector<Export> all = {
-      {"GetReaderVersion", GetReaderVersion}, {"GetRTC", GetRTC}, {"SetRTC", SetRTC}};
-  return all;
-}
 
 constexpr std::uint8_t kCheckRequest = 122;
 constexpr std::uint8_t kVersionRequest = 86;
@@ -80,12 +57,15 @@ TEST_F(ReaderOverFakeBus, UnansweredCheckEndsEveryTagOperationWithTwo) {
   PlugReader();
   for (int error : {ETIMEDOUT, EPIPE}) {
     Fail(kCheckRequest, error);
-    for (const Export& op : TagOperations()) {
+    for (const ExportCall& op : ExportCalls()) {
+      if (!op.checked) {
+        continue;
+      }
       fake_usb_clear_log();
-      std::array<std::uint8_t, 4> tag = {1, 2, 3, 4};
-      EXPECT_EQ(op.call(tag.data()), 2) << op.name;
+      std::array<std::uint8_t, 10> tag = {1, 2, 3, 4};
+      EXPECT_EQ(op.run(tag.data()), 2) << op.name;
       EXPECT_EQ(Requests(), Bytes{kCheckRequest}) << op.name;
-      EXPECT_EQ(tag, (std::array<std::uint8_t, 4>{1, 2, 3, 4})) << op.name;
+      EXPECT_EQ(tag, (std::array<std::uint8_t, 10>{1, 2, 3, 4})) << op.name;
     }
   }
 }
@@ -96,12 +76,15 @@ TEST_F(ReaderOverFakeBus, UnansweredOperationGivesThreeWithoutCompletion) {
   for (int error : {ETIMEDOUT, 0}) {
     SilenceAll(error);
     Answer(kCheckRequest, {0});
-    for (const Export& op : TagOperations()) {
+    for (const ExportCall& op : ExportCalls()) {
+      if (!op.checked) {
+        continue;
+      }
       fake_usb_clear_log();
-      std::array<std::uint8_t, 4> tag = {9, 8, 7, 6};
-      EXPECT_EQ(op.call(tag.data()), 3) << op.name << " error " << error;
+      std::array<std::uint8_t, 10> tag = {9, 8, 7, 6};
+      EXPECT_EQ(op.run(tag.data()), 3) << op.name << " error " << error;
       EXPECT_EQ(fake_usb_transfer_count(), 2u) << op.name << ": no completion after a failure";
-      EXPECT_EQ(tag, (std::array<std::uint8_t, 4>{9, 8, 7, 6})) << op.name;
+      EXPECT_EQ(tag, (std::array<std::uint8_t, 10>{9, 8, 7, 6})) << op.name;
     }
   }
 }
@@ -109,9 +92,11 @@ TEST_F(ReaderOverFakeBus, UnansweredOperationGivesThreeWithoutCompletion) {
 TEST_F(ReaderOverFakeBus, PlainOperationsSucceedWhateverTheReaderAnswers) {
   PlugReader();
   SilenceAll(ETIMEDOUT);
-  for (const Export& op : PlainOperations()) {
-    std::array<std::uint8_t, 10> out{};
-    EXPECT_EQ(op.call(out.data()), 0) << op.name;
+  for (const ExportCall& op : ExportCalls()) {
+    if (!op.checked) {
+      std::array<std::uint8_t, 10> out{};
+      EXPECT_EQ(op.run(out.data()), 0) << op.name;
+    }
   }
 }
 
@@ -144,12 +129,10 @@ TEST_F(ReaderOverFakeBus, ReaderThatCannotBeOpenedIsNoReader) {
     fake_usb_set_open_mode(first, mode);
 
     EXPECT_EQ(OpenReader(0), 0) << mode;
-    for (const auto* ops : {&TagOperations(), &PlainOperations()}) {
-      for (const Export& op : *ops) {
-        std::array<std::uint8_t, 10> out{};
-        EXPECT_EQ(op.call(out.data()), 1) << op.name << " mode " << mode;
-        EXPECT_EQ(out, (std::array<std::uint8_t, 10>{})) << op.name;
-      }
+    for (const ExportCall& op : ExportCalls()) {
+      std::array<std::uint8_t, 10> out{};
+      EXPECT_EQ(op.run(out.data()), 1) << op.name << " mode " << mode;
+      EXPECT_EQ(out, (std::array<std::uint8_t, 10>{})) << op.name;
     }
     EXPECT_EQ(fake_usb_transfer_count(), 0u) << mode;
     EXPECT_EQ(fake_usb_opens(second), 0) << "only the first reader is tried";
@@ -170,13 +153,11 @@ TEST_F(ReaderOverFakeBus, EachCallHoldsAtMostOneHandle) {
   PlugReader();
   const std::vector<std::function<void()>> calls = [] {
     std::vector<std::function<void()>> all;
-    for (const auto* ops : {&TagOperations(), &PlainOperations()}) {
-      for (const Export& op : *ops) {
-        all.push_back([&op] {
-          std::array<std::uint8_t, 10> out{};
-          op.call(out.data());
-        });
-      }
+    for (const ExportCall& op : ExportCalls()) {
+      all.push_back([&op] {
+        std::array<std::uint8_t, 10> out{};
+        op.run(out.data());
+      });
     }
     all.push_back([] { OpenReader(0); });
     all.push_back([] { CloseReader(); });
@@ -248,3 +229,4 @@ TEST_F(ReaderOverFakeBus, ClockDataStageHasTheAskedLengthAndNothingBeyondTheBuff
 }
 
 }  // namespace
+}  // namespace tagport::testing
