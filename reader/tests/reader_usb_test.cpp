@@ -8,9 +8,7 @@
 
 #include <array>
 #include <atomic>
-#include <cerrno>
 #include <cstdio>
-#include <functional>
 #include <string>
 #include <vector>
 
@@ -214,18 +212,6 @@ TEST_F(EmulatedReader, RefusedOperationGivesStatusPlusTwoAndNoCompletion) {
       EXPECT_EQ(tag, (Tag{1, 2, 3, 4})) << name;
     }
   }
-}
-
-TEST_F(EmulatedReader, AcceptedWritesEndWithTheCompletionRequest) {
-  bed.PlugReader(100, 1);
-  const Tag hand = {0, 0, 0, 42};
-  bed.Answer(106, {5});
-  EXPECT_EQ(SetHandId(hand.data()), 7);
-  EXPECT_EQ(Setups().back(), "C0 6A 00 00 2A 00 01 00");
-  bed.ClearTransfers();
-  bed.Answer(106, {0});
-  EXPECT_EQ(SetHandId(hand.data()), 0);
-  EXPECT_EQ(Setups().back(), kCompletion);
 }
 
 TEST_F(EmulatedReader, CardExchangeReplacesTheCallersBytesOnlyOnSuccess) {
