@@ -18,12 +18,15 @@
 #include "tagport.h"
 #include "usb_api.h"
 
-#if !defined(__SANITIZE_ADDRESS__)
-#define TAGPORT_BENCH_COUNTS_ALLOCATIONS 1
-// Every heap allocation in the process goes through here.
 namespace {
 std::atomic<long> g_allocations{0};
 }
+#if defined(__SANITIZE_ADDRESS__)
+// ASan brings its own allocator; allocations are not counted there.
+constexpr bool kCountsAllocations = false;
+#else
+constexpr bool kCountsAllocations = true;
+// Every heap allocation in the process goes through here.
 extern "C" {
 void* __libc_malloc(std::size_t);
 void* __libc_calloc(std::size_t, std::size_t);
@@ -212,9 +215,10 @@ const std::vector<Case> kCases = {
      }},
 };
 
+constexpr int kBatch = 200;
+
 // Nanoseconds per call over one batch.
 double TimeBatch(void (*call)()) {
-  constexpr int kBatch = 200;
   const auto start = std::chrono::steady_clock::now();
   for (int i = 0; i < kBatch; ++i) {
     call();
@@ -231,23 +235,19 @@ void Compare(benchmark::State& state, const Case& c) {
   long allocations = 0;
   long libraryCalls = 0;
   for (auto _ : state) {
-#ifdef TAGPORT_BENCH_COUNTS_ALLOCATIONS
     const long before = g_allocations.load();
-#endif
     library = std::min(library, TimeBatch(c.library));
-#ifdef TAGPORT_BENCH_COUNTS_ALLOCATIONS
     allocations += g_allocations.load() - before;
-#endif
-    libraryCalls += 200;
+    libraryCalls += kBatch;
     bare = std::min(bare, TimeBatch(c.bare));
   }
   state.counters["library_ns"] = library;
   state.counters["bare_ns"] = bare;
   state.counters["ratio"] = library / bare;
-#ifdef TAGPORT_BENCH_COUNTS_ALLOCATIONS
-  state.counters["allocs/call"] =
-      static_cast<double>(allocations) / static_cast<double>(libraryCalls);
-#endif
+  if (kCountsAllocations) {
+    state.counters["allocs/call"] =
+        static_cast<double>(allocations) / static_cast<double>(libraryCalls);
+  }
   CloseReader();
   if (g_handle != nullptr) {
     usb_close(g_handle);
