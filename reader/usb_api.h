@@ -4,11 +4,27 @@
 // same few structures and functions.
 #pragma once
 
+#ifdef _WIN32
+#include "win32/libusb0.h"
+#else
 #include <usb.h>
 
 #include <cerrno>
+#endif
 
 namespace tagport::usb {
+
+#ifdef _WIN32
+
+// Whether a handle that usb_open returned really has the device open: always, with
+// libusb-win32. Its usb_open opens the device (CreateFile on the driver's device
+// name) before it hands out a handle and returns null when that fails, so the Linux
+// quirk below does not arise; nor does libusb0.dll export usb_get_driver_np.
+inline bool HandleIsOpen(usb_dev_handle* /*handle*/) {
+  return true;
+}
+
+#else
 
 // Whether a handle that usb_open returned really has the device open.
 //
@@ -25,5 +41,7 @@ inline bool HandleIsOpen(usb_dev_handle* handle) {
   char driver[2];
   return usb_get_driver_np(handle, 0, driver, sizeof driver) != -EBADF;
 }
+
+#endif
 
 }  // namespace tagport::usb

@@ -198,6 +198,13 @@ usb_dev_handle* usb_open(struct usb_device* device) {
   if (d.mode == FAKE_USB_OPEN_NULL) {
     return nullptr;
   }
+#ifdef _WIN32
+  // libusb-win32 opens the device inside usb_open and gives null when that fails:
+  // a device that does not open never yields a handle there.
+  if (d.mode == FAKE_USB_OPEN_DEAD) {
+    return nullptr;
+  }
+#endif
   for (usb_dev_handle& handle : fake.handles) {
     if (!handle.open) {
       handle = {index, true, d.mode == FAKE_USB_OPEN_DEAD};
@@ -217,6 +224,7 @@ int usb_close(usb_dev_handle* handle) {
   return 0;
 }
 
+#ifndef _WIN32
 int usb_get_driver_np(usb_dev_handle* handle, int /*interface*/, char* /*name*/,
                       unsigned int /*namelen*/) {
   if (!Usable(handle)) {
@@ -224,6 +232,7 @@ int usb_get_driver_np(usb_dev_handle* handle, int /*interface*/, char* /*name*/,
   }
   return handle->dead ? -EBADF : -ENODATA;
 }
+#endif
 
 int usb_control_msg(usb_dev_handle* handle, int requesttype, int request, int value, int index,
                     char* bytes, int size, int timeout) {

@@ -25,7 +25,8 @@ enum {
 typedef enum {
   FAKE_USB_OPENS,     /* usb_open gives a working handle */
   FAKE_USB_OPEN_NULL, /* usb_open returns null */
-  FAKE_USB_OPEN_DEAD  /* a handle whose device node did not open (EBADF on use) */
+  FAKE_USB_OPEN_DEAD  /* a device node that does not open: a handle that fails with
+                        EBADF on use (Debian's libusb 0.1), or null (libusb-win32) */
 } fake_usb_open_mode;
 
 typedef struct {

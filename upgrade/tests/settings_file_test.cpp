@@ -18,6 +18,17 @@ namespace {
 
 namespace fs = std::filesystem;
 
+// A new file takes the platform's line breaks: CR LF on Windows, as the profile
+// functions write them there.
+std::string withPlatformLineBreaks(std::string text) {
+#ifdef _WIN32
+  for (std::size_t at = 0; (at = text.find('\n', at)) != std::string::npos; at += 2) {
+    text.insert(at, 1, '\r');
+  }
+#endif
+  return text;
+}
+
 class SettingsFileTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -173,8 +184,8 @@ TEST_F(SettingsFileTest, WritingIntoAMissingFileCreatesSectionsInFirstWrittenOrd
   settings.writeInteger("ServerPort", "ServerPort1", 1433);
   settings.writeString("ServerIP", "ServerIP1", "other");
   EXPECT_EQ(contents(),
-            "[Dbname]\nDbname1= Kvb \n[ServerIP]\nServerIP1=other\n"
-            "[ServerPass]\nServerPass1=\n[ServerPort]\nServerPort1=1433\n");
+            withPlatformLineBreaks("[Dbname]\nDbname1= Kvb \n[ServerIP]\nServerIP1=other\n"
+                                   "[ServerPass]\nServerPass1=\n[ServerPort]\nServerPort1=1433\n"));
   EXPECT_EQ(settings.readString("Dbname", "Dbname1", ""), "Kvb");
   EXPECT_EQ(settings.readInteger("ServerPort", "ServerPort1", 80), 1433);
 }
@@ -250,6 +261,9 @@ TEST_F(SettingsFileTest, UnreadableFileIsNeitherReadNorReplaced) {
 }
 
 TEST_F(SettingsFileTest, WriteIsAtomicAndKeepsPermissionsAndLinks) {
+#ifdef _WIN32
+  GTEST_SKIP() << "POSIX permission bits and symbolic links";
+#else
   put("[ServerIP]\nServerIP1=.\n");
   ASSERT_EQ(::chmod(path_.c_str(), 0640), 0);
   const fs::path link = dir_ / "link.ini";
@@ -267,6 +281,7 @@ TEST_F(SettingsFileTest, WriteIsAtomicAndKeepsPermissionsAndLinks) {
   }
   std::sort(names.begin(), names.end());
   EXPECT_EQ(names, (std::vector<std::string>{"System.ini", "link.ini"})) << "no temporary left";
+#endif
 }
 
 TEST_F(SettingsFileTest, TextThatWouldBreakTheFormatIsRejected) {

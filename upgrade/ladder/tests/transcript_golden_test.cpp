@@ -15,6 +15,16 @@
 namespace upgrade::ladder {
 namespace {
 
+#ifdef _WIN32
+// popen runs cmd.exe /c, which takes double quotes (none of the arguments holds one)
+// and removes the first and the last quote of the whole line, hence one more pair.
+std::string shellQuoted(const std::string& arg) {
+  return '"' + arg + '"';
+}
+std::string shellLine(const std::string& command) {
+  return '"' + command + '"';
+}
+#else
 std::string shellQuoted(const std::string& arg) {
   std::string out = "'";
   for (const char c : arg) {
@@ -22,6 +32,10 @@ std::string shellQuoted(const std::string& arg) {
   }
   return out + "'";
 }
+std::string shellLine(const std::string& command) {
+  return command;
+}
+#endif
 
 // The tool's output, one element per line.
 std::vector<std::string> transcript(const std::vector<std::string>& args) {
@@ -29,7 +43,7 @@ std::vector<std::string> transcript(const std::vector<std::string>& args) {
   for (const auto& arg : args) {
     command += ' ' + shellQuoted(arg);
   }
-  std::FILE* pipe = ::popen(command.c_str(), "r");
+  std::FILE* pipe = ::popen(shellLine(command).c_str(), "r");
   if (pipe == nullptr) {
     ADD_FAILURE() << "cannot start " << command;
     return {};
