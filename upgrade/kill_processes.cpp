@@ -2,8 +2,10 @@
 
 #ifdef _WIN32
 
-#include <tlhelp32.h>
 #include <windows.h>
+
+// Needs windows.h first.
+#include <tlhelp32.h>
 
 #include <string>
 
