@@ -216,17 +216,13 @@ TEST(KillProcessesByNameTest, ReachingItsOwnProcessEndsItThereWithStatusZero) {
   EXPECT_EQ(processes.endAndReap(after), after < probe ? "SIGKILL" : "SIGTERM");
 }
 
-TEST(KillProcessesByNameTest, MatchingRule) {
-  using upgrade::executableTextMatches;
-  const auto matches = [](std::string_view text, std::string_view name) {
-    return executableTextMatches<char>(text, name);
-  };
-  EXPECT_TRUE(matches("/opt/app/UPDATE.EXE", "update.exe"));
-  EXPECT_TRUE(matches("update.exe", "Update.exe")) << "a text without a directory";
-  EXPECT_TRUE(matches("/opt/App/update.exe", "/opt/app/UPDATE.exe")) << "the whole text";
-  EXPECT_FALSE(matches("/opt/app/update.exe", "app/update.exe"));
-  EXPECT_FALSE(matches("/opt/app/", "update.exe"));
-  EXPECT_FALSE(matches("C:\\app\\update.exe", "update.exe")) << "no '\\' separator on Linux";
+// The cases the processes above cannot show: texts without a directory, as the
+// Windows snapshot gives them, and the wide characters of the Windows build.
+TEST(KillProcessesByNameTest, MatchingRuleOnBareAndWideTexts) {
+  EXPECT_TRUE(executableTextMatches<char>("update.exe", "Update.exe"));
+  EXPECT_FALSE(executableTextMatches<char>("/opt/app/", "update.exe"));
+  EXPECT_FALSE(executableTextMatches<char>("C:\\app\\update.exe", "update.exe"))
+      << "no '\\' separator on Linux";
   EXPECT_TRUE(executableTextMatches<wchar_t>(L"/a/UPDATE.exe", L"update.EXE"));
 }
 

