@@ -3,12 +3,12 @@
 #include <QApplication>
 #include <cstdio>
 #include <exception>
-#include <memory>
+#include <utility>
 
+#include "PSqlServer.h"
 #include "Unit1.h"
 #include "odbc_database.h"
 #include "qt_run_control.h"
-#include "server_dialog.h"
 
 int main(int argc, char** argv) {
   // The program takes no arguments, and passes none on to the toolkit.
@@ -23,7 +23,13 @@ int main(int argc, char** argv) {
     // Never shown; its creation runs everything up to the end request.
     TForm1 form(database, programSettingsPath(), ui);
     // The dialog form is created at entry too, hidden, as the program always did.
-    const std::unique_ptr<upgrade::ServerDialog> dialog = upgrade::createServerDialog();
+    // By now the run has asked to end, so it gathers no server list that nothing
+    // would ever show.
+    TFSqlServer::Services hiddenServices = TFSqlServer::productionServices();
+    if (ui.endRequested()) {
+      hiddenServices.listServers = nullptr;
+    }
+    const TFSqlServer FSqlServer(std::move(hiddenServices));
     if (!ui.endRequested()) {
       std::fputs("Update: the run returned without ending; ending it now\n", stderr);
     }

@@ -9,7 +9,9 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <utility>
 
+#include "PSqlServer.h"
 #include "Unit1.h"
 #include "qt_run_control.h"
 #include "reachable_database.h"
@@ -45,6 +47,11 @@ class Operator final : public QObject {
                        QApplication::overrideCursor() != nullptr});
       QMetaObject::invokeMethod(
           box, [box] { box->button(QMessageBox::Ok)->click(); }, Qt::QueuedConnection);
+    } else if (auto* dialog = qobject_cast<TFSqlServer*>(watched)) {
+      // The server dialog is closed with its close box.
+      ++dialogsShown;
+      QMetaObject::invokeMethod(
+          dialog, [dialog] { dialog->close(); }, Qt::QueuedConnection);
     } else if (dynamic_cast<TForm1*>(watched) != nullptr) {
       mainFormShown = true;
     }
@@ -52,7 +59,28 @@ class Operator final : public QObject {
   }
 
   std::vector<SeenBox> boxes;
+  int dialogsShown = 0;
   bool mainFormShown = false;
+};
+
+// The Qt run control with a server dialog that gathers no server list and ends no
+// processes.
+class QuietDialogUi final : public StartupUi {
+ public:
+  void showBusyPointer() override { qt.showBusyPointer(); }
+  void restorePointer() override { qt.restorePointer(); }
+  void showMessage(std::string_view title, std::string_view text) override {
+    qt.showMessage(title, text);
+  }
+  void endRun() override { qt.endRun(); }
+  std::unique_ptr<ServerDialog> createServerDialog() override {
+    TFSqlServer::Services services = TFSqlServer::productionServices();
+    services.listServers = nullptr;
+    services.killProcesses = [](std::string_view) {};
+    return makeServerDialog(std::move(services));
+  }
+
+  QtRunControl qt;
 };
 
 class MainFormTest : public ::testing::Test {
@@ -70,7 +98,7 @@ class MainFormTest : public ::testing::Test {
 TEST_F(MainFormTest, FailedConnectionShowsOneMessageAndEndsTheProgram) {
   std::ofstream(dir_ / "System.ini") << "[ServerIP]\nServerIP1=127.0.0.1,1\n";
   SimulatedDatabase db(SimulatedDatabase::Options{.failOpen = true});
-  QtRunControl ui;
+  QuietDialogUi ui;
   Operator op;
   {
     TForm1 form(db, dir_ / "System.ini", ui);
@@ -78,6 +106,7 @@ TEST_F(MainFormTest, FailedConnectionShowsOneMessageAndEndsTheProgram) {
     EXPECT_FALSE(form.isVisible());
     EXPECT_EQ(db.lastTarget().server, "127.0.0.1,1");
   }
+  EXPECT_EQ(op.dialogsShown, 1);
   ASSERT_EQ(op.boxes.size(), 1u);
   EXPECT_EQ(op.boxes[0].title, QStringLiteral("提示信息"));
   EXPECT_EQ(op.boxes[0].text, QStringLiteral("服务器连接失败！"));
@@ -85,9 +114,9 @@ TEST_F(MainFormTest, FailedConnectionShowsOneMessageAndEndsTheProgram) {
   EXPECT_FALSE(op.boxes[0].busyPointer);
   EXPECT_FALSE(op.mainFormShown);
   EXPECT_TRUE(db.journal().empty());
-  EXPECT_TRUE(ui.endRequested());
+  EXPECT_TRUE(ui.qt.endRequested());
   EXPECT_EQ(QApplication::overrideCursor(), nullptr);
-  EXPECT_EQ(ui.runMessageLoop(), 0);
+  EXPECT_EQ(ui.qt.runMessageLoop(), 0);
 }
 
 TEST_F(MainFormTest, ConnectedRunEndsWithTheLaddersMessage) {
