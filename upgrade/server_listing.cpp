@@ -1,11 +1,18 @@
 #include "server_listing.h"
 
+#include <chrono>
+
+#include "ssrp.h"
+
 namespace upgrade {
 
 std::vector<std::string> listVisibleSqlServers() {
-  // The SQL Server Browser listing is wired here. Until it is, the list stays
-  // empty and the operator types the server's name.
-  return {};
+  // Every SQL Server Browser on the local network answers one broadcast request.
+  // Silence is normal (no server, or a firewall), so the window only needs to
+  // cover a LAN's round trip and a slow Browser; the dialog waits this long behind
+  // the busy pointer.
+  using namespace std::chrono_literals;
+  return ssrp::listSqlServers(1500ms);
 }
 
 }  // namespace upgrade
