@@ -8,7 +8,10 @@ namespace tagport {
 namespace {
 
 // The two words the reader expects in the check that precedes every tag operation;
-// the firmware refuses the operation without them.
+// the firmware refuses the operation without them. This value has not been
+// confirmed against a reader: it must be replaced by the one the reader's maker
+// gives for its firmware (the emulated-bus test pins it on the wire and changes
+// with it).
 struct CheckCode {
   std::uint16_t first;   // wValue
   std::uint16_t second;  // wIndex
