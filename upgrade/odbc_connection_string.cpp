@@ -4,26 +4,19 @@
 #include <charconv>
 #include <tuple>
 
+#include "ascii_case.h"
+
 namespace upgrade {
 namespace {
 
-char lowerAscii(char c) {
-  return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-bool equalsIgnoringCase(std::string_view a, std::string_view b) {
-  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-           return lowerAscii(x) == lowerAscii(y);
-         });
-}
-
 bool startsWithIgnoringCase(std::string_view text, std::string_view prefix) {
-  return text.size() >= prefix.size() && equalsIgnoringCase(text.substr(0, prefix.size()), prefix);
+  return text.size() >= prefix.size() &&
+         equalsIgnoringAsciiCase(text.substr(0, prefix.size()), prefix);
 }
 
 bool containsIgnoringCase(std::string_view text, std::string_view part) {
   for (size_t i = 0; i + part.size() <= text.size(); ++i) {
-    if (equalsIgnoringCase(text.substr(i, part.size()), part)) {
+    if (equalsIgnoringAsciiCase(text.substr(i, part.size()), part)) {
       return true;
     }
   }
@@ -73,7 +66,8 @@ std::optional<Candidate> classify(const std::string& name) {
   constexpr std::string_view kNativeClientPrefix = "SQL Server Native Client ";
   const std::string_view text = name;
   if (startsWithIgnoringCase(text, kMicrosoftPrefix) && text.size() > kMicrosoftSuffix.size() &&
-      equalsIgnoringCase(text.substr(text.size() - kMicrosoftSuffix.size()), kMicrosoftSuffix)) {
+      equalsIgnoringAsciiCase(text.substr(text.size() - kMicrosoftSuffix.size()),
+                              kMicrosoftSuffix)) {
     const auto number = text.substr(
         kMicrosoftPrefix.size(), text.size() - kMicrosoftPrefix.size() - kMicrosoftSuffix.size());
     if (const auto version = parseVersion(number)) {
@@ -88,7 +82,7 @@ std::optional<Candidate> classify(const std::string& name) {
   if (containsIgnoringCase(text, "FreeTDS")) {
     return Candidate{{name, DriverFamily::FreeTds}, {0, 0}};
   }
-  if (equalsIgnoringCase(text, "SQL Server")) {
+  if (equalsIgnoringAsciiCase(text, "SQL Server")) {
     return Candidate{{name, DriverFamily::Legacy}, {0, 0}};
   }
   return std::nullopt;
@@ -106,7 +100,7 @@ std::uint16_t parsePort(std::string_view text, std::string_view server) {
 }
 
 bool isThisMachine(std::string_view host) {
-  return host.empty() || host == "." || equalsIgnoringCase(host, "(local)");
+  return host.empty() || host == "." || equalsIgnoringAsciiCase(host, "(local)");
 }
 
 // Writes keyword=value; with the value quoted for the driver; what cannot be

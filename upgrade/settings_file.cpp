@@ -8,6 +8,7 @@
 #include <system_error>
 #include <vector>
 
+#include "ascii_case.h"
 #include "text_encoding.h"
 
 #ifdef _WIN32
@@ -45,22 +46,6 @@ std::string_view trimmed(std::string_view s) noexcept {
     s.remove_suffix(1);
   }
   return s;
-}
-
-char asciiLower(char c) noexcept {
-  return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-bool equalsIgnoringCase(std::string_view a, std::string_view b) noexcept {
-  if (a.size() != b.size()) {
-    return false;
-  }
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    if (asciiLower(a[i]) != asciiLower(b[i])) {
-      return false;
-    }
-  }
-  return true;
 }
 
 // ---------------------------------------------------------------------------
@@ -170,7 +155,7 @@ Location find(const Document& doc, std::string_view section, std::string_view ke
   const std::size_t count = doc.lines.size();
   for (std::size_t i = 0; i < count; ++i) {
     const Line& line = doc.lines[i];
-    if (line.kind == Line::Kind::Section && equalsIgnoringCase(line.name, section)) {
+    if (line.kind == Line::Kind::Section && equalsIgnoringAsciiCase(line.name, section)) {
       at.section = i;
       break;
     }
@@ -181,7 +166,7 @@ Location find(const Document& doc, std::string_view section, std::string_view ke
   std::size_t i = *at.section + 1;
   for (; i < count && doc.lines[i].kind != Line::Kind::Section; ++i) {
     const Line& line = doc.lines[i];
-    if (!at.key && line.kind == Line::Kind::Key && equalsIgnoringCase(line.name, key)) {
+    if (!at.key && line.kind == Line::Kind::Key && equalsIgnoringAsciiCase(line.name, key)) {
       at.key = i;
     }
   }

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "ascii_case.h"
+
 namespace upgrade {
 namespace {
 
@@ -20,9 +22,7 @@ std::string normalised(const std::string& text) {
     out.pop_back();
   }
   for (char& c : out) {
-    if (c >= 'A' && c <= 'Z') {
-      c = static_cast<char>(c - 'A' + 'a');
-    }
+    c = asciiLower(c);
   }
   return out;
 }

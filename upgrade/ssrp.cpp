@@ -6,6 +6,7 @@
 #include <cstring>
 #include <set>
 
+#include "ascii_case.h"
 #include "utf16.h"
 
 #ifdef _WIN32
@@ -41,15 +42,6 @@ constexpr std::uint8_t kResponse = 0x05;          // SVR_RESP
 constexpr size_t kHeaderSize = 3;                 // type byte and 16-bit size
 constexpr size_t kLargestDatagram = 65535;
 constexpr auto kResendInterval = std::chrono::seconds(1);
-
-bool equalsIgnoringAsciiCase(std::string_view a, std::string_view b) {
-  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-           const auto lower = [](char c) {
-             return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-           };
-           return lower(x) == lower(y);
-         });
-}
 
 // --- The server's code page -------------------------------------------------------
 

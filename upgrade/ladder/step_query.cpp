@@ -3,22 +3,10 @@
 #include <algorithm>
 #include <climits>
 
+#include "ascii_case.h"
 #include "sql_parameters.h"
 
 namespace upgrade::ladder {
-namespace {
-
-bool equalsIgnoringCase(std::string_view a, std::string_view b) {
-  return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
-    auto lower = [](char c) {
-      return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-    };
-    return lower(x) == lower(y);
-  });
-}
-
-}  // namespace
-
 void StepQuery::clear() {
   lines_.clear();
   textChanged();
@@ -76,8 +64,9 @@ std::string StepQuery::fieldAsText(std::string_view column) const {
     throw DatabaseError("the step query is not open");
   }
   const auto& cols = result_->columns;
-  const auto it = std::find_if(cols.begin(), cols.end(),
-                               [&](const std::string& c) { return equalsIgnoringCase(c, column); });
+  const auto it = std::find_if(cols.begin(), cols.end(), [&](const std::string& c) {
+    return equalsIgnoringAsciiCase(c, column);
+  });
   if (it == cols.end()) {
     throw DatabaseError("field '" + std::string(column) + "' not found");
   }
@@ -98,7 +87,7 @@ int StepQuery::rowCount() const {
 
 void StepQuery::setParameter(std::string_view name, ParamValue value) {
   for (auto& [paramName, paramValue] : params_) {
-    if (equalsIgnoringCase(paramName, name)) {
+    if (equalsIgnoringAsciiCase(paramName, name)) {
       paramValue = std::move(value);
       return;
     }
