@@ -41,7 +41,6 @@ set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 # libtagport1.
 set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS ON)
 set(CPACK_STRIP_FILES ON)
-set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "https://example.org/venue-backoffice")
 
 set(_same_version "(= ${PROJECT_VERSION})")
 
