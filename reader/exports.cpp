@@ -2,21 +2,11 @@
 #include <cstring>
 
 #include "tagport.h"
+#include "tagport_check_code.h"
 #include "usb_link.h"
 
 namespace tagport {
 namespace {
-
-// The two words the reader expects in the check that precedes every tag operation;
-// the firmware refuses the operation without them. This value has not been
-// confirmed against a reader: it must be replaced by the one the reader's maker
-// gives for its firmware (the emulated-bus test pins it on the wire and changes
-// with it).
-struct CheckCode {
-  std::uint16_t first;   // wValue
-  std::uint16_t second;  // wIndex
-};
-constexpr CheckCode kCheckCode{0x5AA5, 0x0F1E};
 
 // Request numbers.
 enum Request : std::uint8_t {
@@ -62,8 +52,7 @@ std::uint8_t StatusRequest(Request request, std::uint16_t value, std::uint16_t i
 
 // 0 when the tag operation may go on, otherwise its result (2 to 256).
 std::int32_t PreCheck() {
-  const std::uint8_t status =
-      StatusRequest(kCheck, kCheckCode.first, kCheckCode.second, kStatusOnly);
+  const std::uint8_t status = StatusRequest(kCheck, kCheckCodeFirst, kCheckCodeSecond, kStatusOnly);
   return status == 0 ? kSuccess : status + 1;
 }
 

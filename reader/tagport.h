@@ -25,6 +25,16 @@
  * the library cannot tell them apart. Each request waits at most 3 s for the reader,
  * and one export sends at most three requests.
  *
+ * The check code: the check that precedes every tag operation (ReadRFID, the card
+ * exports, the hand number and hand type exports, WriteLimitCard, GetLimitInfo)
+ * carries two fixed 16-bit words, which must be the ones the reader's firmware
+ * expects. They are fixed when the library is built (CMake setting
+ * TAGPORT_CHECK_CODE, default 0x5AA5:0x0F1E, not confirmed against a reader). When
+ * they are not the reader's, every tag operation fails with a code from 2 to 256 and
+ * never sends its own request, while GetReaderVersion, GetRTC and SetRTC, which send
+ * no check, still work. `tagport-probe --check-code FIRST:SECOND` tries another code
+ * against a reader and prints the one the library was built with.
+ *
  * On 32-bit Windows the exports use the stdcall convention under undecorated names.
  */
 #ifndef TAGPORT_H
@@ -59,14 +69,19 @@ int32_t TAGPORT_CALL GetReaderVersion(uint8_t* version);
  * Returns 0, 1, 2 to 256 (check), 3 to 257 (operation). */
 int32_t TAGPORT_CALL ReadRFID(uint8_t* tag);
 
-/* tag[4], read then written on success: the four bytes go to the card and the
- * reader's four answer bytes replace them. SetCard2 is the same for the second
- * card area. Returns 0, 1, 2 to 256 (check), 3 to 257 (operation). */
+/* tag[4], read then written on success: the four bytes go to the reader as two
+ * big-endian words (bytes 0-1 in wValue, bytes 2-3 in wIndex) of request 145
+ * (SetCard) or 146 (SetCard2), and the four data bytes of its answer replace them.
+ * The two differ only in the request number; what the reader does with either, and
+ * what the bytes mean, is the reader's.
+ * Returns 0, 1, 2 to 256 (check), 3 to 257 (operation). */
 int32_t TAGPORT_CALL SetCard(uint8_t* tag);
 int32_t TAGPORT_CALL SetCard2(uint8_t* tag);
 
-/* tag[4], written on success: the reader's four answer bytes after clearing the card
- * (ClearCard2: the second card area). Returns 0, 1, 2 to 256 (check), 3 to 257. */
+/* tag[4], written on success: the four data bytes of the reader's answer to request
+ * 142, sent with wValue 1 (ClearCard) or 2 (ClearCard2). The two differ only in that
+ * value; what the reader clears, and what the bytes mean, is the reader's.
+ * Returns 0, 1, 2 to 256 (check), 3 to 257 (operation). */
 int32_t TAGPORT_CALL ClearCard(uint8_t* tag);
 int32_t TAGPORT_CALL ClearCard2(uint8_t* tag);
 

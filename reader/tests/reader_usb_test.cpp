@@ -6,14 +6,18 @@
 #include <sys/wait.h>
 #include <usb.h>
 
+#include <algorithm>
 #include <array>
 #include <atomic>
+#include <cerrno>
 #include <cstdio>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "export_calls.h"
 #include "tagport.h"
+#include "tagport_check_code.h"
 #include "usb_testbed.h"
 
 namespace tagport::testing {
@@ -52,7 +56,20 @@ namespace {
 
 using Tag = std::array<std::uint8_t, 4>;
 
-constexpr const char* kCheck = "C0 7A A5 5A 1E 0F 01 00";       // with the check code
+std::string CheckSetup(std::uint16_t first, std::uint16_t second) {
+  const std::uint8_t setup[8] = {0xC0,
+                                 122,
+                                 static_cast<std::uint8_t>(first & 0xFF),
+                                 static_cast<std::uint8_t>(first >> 8),
+                                 static_cast<std::uint8_t>(second & 0xFF),
+                                 static_cast<std::uint8_t>(second >> 8),
+                                 1,
+                                 0};
+  return Hex(setup, sizeof setup);
+}
+
+// The check with the code this build was configured with, as it travels.
+const std::string kCheck = CheckSetup(kCheckCodeFirst, kCheckCodeSecond);
 constexpr const char* kCompletion = "C0 6F 01 00 00 00 00 00";  // wValue 1, no data
 
 constexpr std::uint8_t kCheckRequest = 122;
@@ -346,6 +363,12 @@ std::pair<int, std::string> RunProbe(const std::string& arguments) {
   return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, output};
 }
 
+// "0x5AA5:0x0F1E" from the check's setup packet "C0 7A A5 5A 1E 0F 01 00".
+std::string CodeOnTheWire(const std::string& setup) {
+  return "0x" + setup.substr(9, 2) + setup.substr(6, 2) + ":0x" + setup.substr(15, 2) +
+         setup.substr(12, 2);
+}
+
 TEST_F(EmulatedReader, ProbeListsTheReaderAndWhatItAnswers) {
   bed.PlugReader(101, 7);
   bed.Answer(100, {0, 0x12, 0x34, 0x56, 0x78});
@@ -357,13 +380,57 @@ TEST_F(EmulatedReader, ProbeListsTheReaderAndWhatItAnswers) {
   EXPECT_NE(output.find("success: 12 34 56 78"), std::string::npos) << output;
   EXPECT_NE(output.find("operation refused with status 4"), std::string::npos) << output;
   EXPECT_EQ(Setups().at(Setups().size() - 2), "40 C9 03 00 02 00 01 00");
+  // The code it reports as built in is the one its library sends.
+  const std::vector<std::string> setups = Setups();
+  const auto check = std::find_if(setups.begin(), setups.end(),
+                                  [](const std::string& s) { return s.starts_with("C0 7A"); });
+  ASSERT_NE(check, setups.end());
+  EXPECT_NE(output.find("built-in check code: " + CodeOnTheWire(*check) + "\n"), std::string::npos)
+      << output;
 }
 
-TEST_F(EmulatedReader, ProbeFailsWithoutAReader) {
-  const auto [status, output] = RunProbe("");
-  EXPECT_EQ(status, 1) << output;
-  EXPECT_NE(output.find("none"), std::string::npos) << output;
-  EXPECT_EQ(RunProbe("--set-rtc 1:2").first, 2);
+// --check-code sends the check alone, with the candidate code, and says what the
+// reader's answer would mean for tag operations.
+TEST_F(EmulatedReader, ProbeTriesACandidateCheckCode) {
+  bed.PlugReader(100, 1);
+  const std::vector<std::string> candidateCheck = {"C0 7A CD AB 07 00 01 00"};
+
+  bed.Answer(kCheckRequest, {0});
+  auto [status, output] = RunProbe("--check-code 0xABCD:7");
+  EXPECT_EQ(status, 0) << output;
+  EXPECT_NE(output.find("Check with 0xABCD:0x0007: status 0, accepted"), std::string::npos)
+      << output;
+  EXPECT_NE(output.find("built-in check code: " + CodeOnTheWire(kCheck)), std::string::npos)
+      << output;
+  EXPECT_EQ(Setups(), candidateCheck);
+
+  bed.ClearTransfers();
+  bed.Answer(kCheckRequest, {7});
+  std::tie(status, output) = RunProbe("--check-code abcd:0X0007");
+  EXPECT_EQ(status, 3) << output;
+  EXPECT_NE(output.find("status 7, refused"), std::string::npos) << output;
+  EXPECT_NE(output.find("every tag operation would return 8"), std::string::npos) << output;
+  EXPECT_EQ(Setups(), candidateCheck);
+
+  bed.Answer(kCheckRequest, {}, EPIPE);
+  std::tie(status, output) = RunProbe("--check-code 0xabcd:0x7");
+  EXPECT_EQ(status, 3) << output;
+  EXPECT_NE(output.find("no status from the reader"), std::string::npos) << output;
+  EXPECT_NE(output.find("would return 2"), std::string::npos) << output;
+}
+
+TEST_F(EmulatedReader, ProbeFailsWithoutAReaderOrOnAMalformedArgument) {
+  for (const char* arguments : {"", "--check-code 1:2"}) {
+    const auto [status, output] = RunProbe(arguments);
+    EXPECT_EQ(status, 1) << arguments << "\n" << output;
+    EXPECT_NE(output.find("none"), std::string::npos) << output;
+  }
+  for (const char* arguments :
+       {"--set-rtc 1:2", "--check-code 12345:1", "--check-code 1", "--check-code 1:2:3",
+        "--check-code 0x:1", "--check-code 1:2 --set-rtc 01:00:02:00:03:00"}) {
+    EXPECT_EQ(RunProbe(arguments).first, 2) << arguments;
+  }
+  EXPECT_TRUE(bed.Transfers().empty());
 }
 
 }  // namespace
