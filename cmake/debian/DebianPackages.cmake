@@ -112,9 +112,8 @@ include(CPack)
 # The packaged command is a symbolic link; Update must still find System.ini beside
 # its real file. Checked on the program's own path function, without a display.
 if(BUILD_TESTING AND TARGET Update)
-  find_package(Qt6 REQUIRED COMPONENTS Widgets)  # its imported targets are per directory
   add_executable(settings_path_probe ${CMAKE_CURRENT_LIST_DIR}/tests/settings_path_probe.cpp)
-  target_link_libraries(settings_path_probe PRIVATE upgrade_gui project_warnings)
+  target_link_libraries(settings_path_probe PRIVATE upgrade_app upgrade_settings project_warnings)
   find_package(Python3 REQUIRED COMPONENTS Interpreter)
   add_test(NAME UpdatePackage.SettingsAreFoundBesideTheRealProgramThroughALink
     COMMAND ${Python3_EXECUTABLE} ${CMAKE_CURRENT_LIST_DIR}/tests/check_settings_path.py

@@ -1,7 +1,7 @@
 #include <array>
 
-#include "ladder/ladder.h"
-#include "ladder/steps.h"
+#include "ladder.h"
+#include "steps.h"
 
 namespace upgrade::ladder {
 namespace {
@@ -68,11 +68,8 @@ bool runStep(Database& db, StepQuery& query, const Step& step) noexcept {
 }
 
 void finish(RunControl& control, std::string_view text) noexcept {
-  try {
-    control.restorePointer();
-    control.showMessage(kMessageTitle, text);
-  } catch (...) {
-  }
+  control.restorePointer();
+  control.showMessage(kMessageTitle, text);
   control.endRun();
 }
 
@@ -90,10 +87,7 @@ std::string failureMessage(std::string_view next) {
 }
 
 void runLadder(Database& db, StepQuery& query, RunControl& control) noexcept {
-  try {
-    control.showBusyPointer();
-  } catch (...) {
-  }
+  control.showBusyPointer();
   for (const Step& step : kSteps) {
     if (!runStep(db, query, step)) {
       std::string message;

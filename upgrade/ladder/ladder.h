@@ -7,8 +7,8 @@
 #include <string_view>
 
 #include "database.h"
-#include "ladder/statements.h"
-#include "ladder/step_query.h"
+#include "statements.h"
+#include "step_query.h"
 
 namespace upgrade::ladder {
 
@@ -30,16 +30,20 @@ std::span<const Step> ladderSteps();
 // "向V" + next + "升级时失败！"
 std::string failureMessage(std::string_view next);
 
-// What the driver needs from the program around it.
+// The run's pointer, messages and end: the one seam between the run and the
+// toolkit around it, used by the driver, start-up and the server dialog alike.
+// None of it may fail, so that every way out of the run can rely on it.
 class RunControl {
  public:
   virtual ~RunControl() = default;
-  virtual void showBusyPointer() = 0;
-  virtual void restorePointer() = 0;
+  // Like a screen cursor setting, not a stack: showing it twice and restoring it
+  // once leaves the normal pointer.
+  virtual void showBusyPointer() noexcept = 0;
+  virtual void restorePointer() noexcept = 0;
   // A message box with the information icon; returns when it is dismissed.
-  virtual void showMessage(std::string_view title, std::string_view text) = 0;
+  virtual void showMessage(std::string_view title, std::string_view text) noexcept = 0;
   // Asks the program to end once the current handler returns.
-  virtual void endRun() = 0;
+  virtual void endRun() noexcept = 0;
 };
 
 // Runs every step with the step protocol, shows the one closing message and ends

@@ -9,20 +9,20 @@
 #include <string>
 #include <string_view>
 
-#include "ladder/ladder.h"
+#include "ladder.h"
 #include "simulated_database.h"
 
 namespace {
 
 class PrintingControl final : public upgrade::ladder::RunControl {
  public:
-  void showBusyPointer() override {}
-  void restorePointer() override {}
-  void showMessage(std::string_view title, std::string_view text) override {
+  void showBusyPointer() noexcept override {}
+  void restorePointer() noexcept override {}
+  void showMessage(std::string_view title, std::string_view text) noexcept override {
     title_ = title;
     text_ = text;
   }
-  void endRun() override {}
+  void endRun() noexcept override {}
 
   std::string title_;
   std::string text_;

@@ -1,4 +1,4 @@
-#include "ladder/statements.h"
+#include "statements.h"
 
 namespace upgrade::ladder {
 

@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-#include "ladder/step_query.h"
+#include "step_query.h"
 
 namespace upgrade::ladder {
 

@@ -1,4 +1,4 @@
-#include "ladder/step_query.h"
+#include "step_query.h"
 
 #include <algorithm>
 #include <climits>

@@ -2,7 +2,7 @@
 // Defined in the files named after the version range they cover.
 #pragma once
 
-#include "ladder/statements.h"
+#include "statements.h"
 
 namespace upgrade::ladder::steps {
 

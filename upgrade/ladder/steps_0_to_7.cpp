@@ -4,7 +4,7 @@
 // every text is sent exactly as written here: letter case, blanks at the end of a
 // text, doubled blanks and the Chinese names included. Each statement stays one
 // literal on one line so that it can be read against the statement list.
-#include "ladder/steps.h"
+#include "steps.h"
 
 namespace upgrade::ladder::steps {
 

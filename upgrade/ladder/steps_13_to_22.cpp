@@ -3,7 +3,7 @@
 // Every text is sent exactly as written here (see steps_0_to_7.cpp); table names
 // keep the letter case each statement has always used (Lbxf and lbxf, TLbxf and
 // Tlbxf), which the server does not distinguish.
-#include "ladder/steps.h"
+#include "steps.h"
 
 namespace upgrade::ladder::steps {
 

@@ -2,7 +2,7 @@
 //
 // Every text is sent exactly as written here (see steps_0_to_7.cpp), the doubled
 // blanks after "add" and around "DROP constraint" included.
-#include "ladder/steps.h"
+#include "steps.h"
 
 namespace upgrade::ladder::steps {
 

@@ -3,7 +3,7 @@
 // Every text is sent exactly as written here (see steps_0_to_7.cpp). A new right
 // column of UserQx may already exist on some databases, so adding it is tolerated;
 // the updates that follow reset it for everyone and grant it to Admin either way.
-#include "ladder/steps.h"
+#include "steps.h"
 
 namespace upgrade::ladder::steps {
 

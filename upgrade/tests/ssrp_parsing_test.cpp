@@ -99,6 +99,9 @@ TEST(SsrpResponses, NamesInTheServersCodePageAreDecoded) {
       browserResponse("ServerName;\xC7\xB0\xCC\xA8;InstanceName;MSSQLSERVER;tcp;1433;;"
                       "ServerName;\xC7\xB0\xCC\xA8;InstanceName;\xCA\xD5\xD2\xF8;tcp;1500;;"));
   EXPECT_EQ(names(instances), (std::vector<std::string>{"前台", "前台\\收银"}));
+  // 0x80 is the euro sign of code page 936, as in System.ini.
+  EXPECT_EQ(names(parseResponse(browserResponse("ServerName;POS\x80;InstanceName;MSSQLSERVER;;"))),
+            std::vector<std::string>{"POS€"});
 }
 
 TEST(SsrpResponses, ANameThatCannotBeDecodedDropsOnlyItsRecord) {

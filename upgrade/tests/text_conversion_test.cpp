@@ -1,6 +1,7 @@
-// UTF-8 <-> UTF-16 as the wide ODBC calls need it.
+// UTF-8 <-> UTF-16 as the wide ODBC calls need it, and the one GBK converter.
 #include <gtest/gtest.h>
 
+#include "text_encoding.h"
 #include "utf16.h"
 
 namespace upgrade {
@@ -33,6 +34,17 @@ TEST(TextConversion, UnpairedSurrogatesBecomeReplacementCharacters) {
   EXPECT_EQ(toUtf8(std::u16string{u'a', 0xD800, u'b'}), "a\uFFFDb");
   EXPECT_EQ(toUtf8(std::u16string{0xDC00}), "\uFFFD");
   EXPECT_EQ(toUtf8(std::u16string{u'x', 0xD83D}), "x\uFFFD");
+}
+
+// Code page 936 as Microsoft's Windows programs write it, where iconv's plain
+// "GBK" table has no 0x80: the euro sign, both ways, in every decoder.
+TEST(TextConversion, GbkIsCodePage936WithTheEuroSignAt0x80) {
+  EXPECT_EQ(text::gbkToUtf8("\x80 \xC7\xB0\xCC\xA8"), "€ 前台");
+  EXPECT_EQ(text::decodeGbk("\x80"), "€");
+  EXPECT_EQ(text::utf8ToGbk("€前台"), "\x80\xC7\xB0\xCC\xA8");
+  EXPECT_EQ(text::decodeGbk("ok\xC7"), std::nullopt) << "a lead byte without its trail";
+  EXPECT_EQ(text::gbkToUtf8("ok\xC7"), "ok\uFFFD");
+  EXPECT_EQ(text::utf8ToGbk("😀"), std::nullopt);
 }
 
 }  // namespace

@@ -5,17 +5,19 @@
 #include <string>
 #include <vector>
 
-#include "ladder/ladder.h"
+#include "ladder.h"
 #include "simulated_database.h"
 
 namespace upgrade::ladder::testing {
 
 class QuietControl final : public RunControl {
  public:
-  void showBusyPointer() override {}
-  void restorePointer() override {}
-  void showMessage(std::string_view /*title*/, std::string_view text) override { message = text; }
-  void endRun() override {}
+  void showBusyPointer() noexcept override {}
+  void restorePointer() noexcept override {}
+  void showMessage(std::string_view /*title*/, std::string_view text) noexcept override {
+    message = text;
+  }
+  void endRun() noexcept override {}
   std::string message;
 };
 

@@ -5,7 +5,7 @@
 
 #include <set>
 
-#include "ladder/ladder.h"
+#include "ladder.h"
 #include "simulated_database.h"
 
 namespace upgrade::ladder {
@@ -15,14 +15,14 @@ using Kind = JournalEntry::Kind;
 
 class RecordingControl final : public RunControl {
  public:
-  void showBusyPointer() override { events.push_back("busy"); }
-  void restorePointer() override { events.push_back("normal"); }
-  void showMessage(std::string_view t, std::string_view x) override {
+  void showBusyPointer() noexcept override { events.push_back("busy"); }
+  void restorePointer() noexcept override { events.push_back("normal"); }
+  void showMessage(std::string_view t, std::string_view x) noexcept override {
     events.push_back("message");
     title = t;
     text = x;
   }
-  void endRun() override { events.push_back("end"); }
+  void endRun() noexcept override { events.push_back("end"); }
 
   std::vector<std::string> events;
   std::string title, text;

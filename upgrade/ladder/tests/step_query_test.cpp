@@ -2,10 +2,10 @@
 // texts depend on.
 #include <gtest/gtest.h>
 
-#include "ladder/statements.h"
-#include "ladder/step_query.h"
 #include "simulated_database.h"
 #include "sql_parameters.h"
+#include "statements.h"
+#include "step_query.h"
 
 namespace upgrade::ladder {
 namespace {

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "ladder/ladder.h"
+#include "ladder.h"
 
 namespace upgrade::ladder {
 namespace {

@@ -1,0 +1,119 @@
+// The program entry sequence with a fake front end: every outcome ends with exactly
+// one message box, the end request and the message loop, and status 0, failures
+// that escape the run (out of memory included) as well.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <new>
+#include <stdexcept>
+
+#include "reachable_database.h"
+#include "update_program.h"
+
+namespace upgrade {
+namespace {
+
+namespace fs = std::filesystem;
+
+class FakeFrontEnd final : public FrontEnd, public ladder::RunControl {
+ public:
+  // The view closes as soon as it is shown, as with the window's close box.
+  class View final : public ServerDialogView {
+   public:
+    void setText(DialogField, std::string_view) override {}
+    [[nodiscard]] std::string text(DialogField) const override { return {}; }
+    void setFocus(DialogField) override {}
+    void setServerList(const std::vector<std::string>&) override {}
+    void showMessage(std::string_view, std::string_view) override {}
+    void runModal() override {}
+    void close() override {}
+  };
+
+  ladder::RunControl& runControl() noexcept override { return *this; }
+  std::unique_ptr<ServerDialogView> createServerDialogView(ServerDialogEvents&) override {
+    events.push_back("view");
+    if (failViews) {
+      throw std::bad_alloc();
+    }
+    return std::make_unique<View>();
+  }
+  void runMessageLoop() noexcept override { events.push_back("loop"); }
+
+  void showBusyPointer() noexcept override {}
+  void restorePointer() noexcept override {}
+  void showMessage(std::string_view, std::string_view text) noexcept override {
+    events.push_back("message " + std::string(text));
+  }
+  void endRun() noexcept override { events.push_back("end"); }
+
+  std::vector<std::string> events;
+  bool failViews = false;
+};
+
+class UpdateProgramTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::string pattern = (fs::temp_directory_path() / "program-XXXXXX").string();
+    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
+    dir_ = pattern;
+    parts_.makeDatabase = [this] { return std::make_unique<ReachableAs>(sim_, reachable_); };
+    parts_.settingsPath = [this] { return settingsPathIn(dir_); };
+    parts_.dialogServices.listServers = [this] {
+      ++listings_;
+      return std::vector<std::string>{};
+    };
+    parts_.dialogServices.killProcesses = [](std::string_view) {};
+  }
+  void TearDown() override { fs::remove_all(dir_); }
+
+  fs::path dir_;
+  SimulatedDatabase sim_{SimulatedDatabase::Options{.version = "1.0.0.0.31"}};
+  std::string reachable_ = ".";
+  ProgramParts parts_;
+  int listings_ = 0;
+  FakeFrontEnd frontEnd_;
+};
+
+TEST_F(UpdateProgramTest, EveryOutcomeEndsWithOneMessageAndTheLoop) {
+  EXPECT_EQ(runUpdate(frontEnd_, parts_), 0);
+  EXPECT_EQ(frontEnd_.events,
+            (std::vector<std::string>{"message 升级成功！", "end", "view", "loop"}));
+  EXPECT_EQ(listings_, 0) << "the hidden dialog gathers no list once the run has ended";
+
+  frontEnd_.events.clear();
+  reachable_ = "elsewhere";
+  EXPECT_EQ(runUpdate(frontEnd_, parts_), 0);
+  EXPECT_EQ(frontEnd_.events,
+            (std::vector<std::string>{"view", "message 服务器连接失败！", "end", "view", "loop"}));
+  EXPECT_EQ(listings_, 1) << "only the dialog that is shown lists the servers";
+}
+
+TEST_F(UpdateProgramTest, FailureThatEscapesStartUpStillEndsWithOneMessage) {
+  const std::vector<std::string> failedRun{"message 服务器连接失败！", "end", "loop"};
+  parts_.makeDatabase = []() -> std::unique_ptr<Database> { throw std::bad_alloc(); };
+  EXPECT_EQ(runUpdate(frontEnd_, parts_), 0);
+  EXPECT_EQ(frontEnd_.events, failedRun);
+
+  frontEnd_.events.clear();
+  parts_.makeDatabase = [this] { return std::make_unique<ReachableAs>(sim_, reachable_); };
+  parts_.settingsPath = []() -> fs::path { throw std::runtime_error("no /proc"); };
+  EXPECT_EQ(runUpdate(frontEnd_, parts_), 0);
+  EXPECT_EQ(frontEnd_.events, failedRun);
+}
+
+TEST_F(UpdateProgramTest, FailureAfterTheRunEndedAddsNoMessage) {
+  frontEnd_.failViews = true;  // the hidden dialog, after the ladder's message
+  EXPECT_EQ(runUpdate(frontEnd_, parts_), 0);
+  EXPECT_EQ(frontEnd_.events,
+            (std::vector<std::string>{"message 升级成功！", "end", "view", "loop"}));
+
+  frontEnd_.events.clear();
+  reachable_ = "elsewhere";  // the dialog that start-up shows cannot be made
+  EXPECT_EQ(runUpdate(frontEnd_, parts_), 0);
+  EXPECT_EQ(frontEnd_.events,
+            (std::vector<std::string>{"view", "message 服务器连接失败！", "end", "view", "loop"}));
+}
+
+}  // namespace
+}  // namespace upgrade

@@ -1,0 +1,78 @@
+#include "update_program.h"
+
+#include <chrono>
+#include <utility>
+
+#include "kill_processes.h"
+#include "odbc_database.h"
+#include "program_path.h"
+#include "server_listing.h"
+
+namespace upgrade {
+namespace {
+
+// The front end's run control, noting whether the run has asked to end: after
+// that, the run's one message has been shown.
+class EndWatch final : public ladder::RunControl {
+ public:
+  explicit EndWatch(ladder::RunControl& inner) noexcept : inner_(inner) {}
+
+  void showBusyPointer() noexcept override { inner_.showBusyPointer(); }
+  void restorePointer() noexcept override { inner_.restorePointer(); }
+  void showMessage(std::string_view title, std::string_view text) noexcept override {
+    inner_.showMessage(title, text);
+  }
+  void endRun() noexcept override {
+    ended_ = true;
+    inner_.endRun();
+  }
+  [[nodiscard]] bool ended() const noexcept { return ended_; }
+
+ private:
+  ladder::RunControl& inner_;
+  bool ended_ = false;
+};
+
+}  // namespace
+
+ProgramParts productionParts() {
+  ProgramParts parts;
+  parts.makeDatabase = [] { return std::make_unique<OdbcDatabase>(); };
+  parts.settingsPath = [] { return settingsPathIn(programDirectory()); };
+  parts.dialogServices.listServers = [] { return listVisibleSqlServers(); };
+  parts.dialogServices.killProcesses = [](std::string_view name) { KillProcessesByName(name); };
+  return parts;
+}
+
+int runUpdate(FrontEnd& frontEnd, const ProgramParts& parts) noexcept {
+  EndWatch control(frontEnd.runControl());
+  try {
+    const ServerDialogViewFactory views = [&frontEnd](ServerDialogEvents& events) {
+      return frontEnd.createServerDialogView(events);
+    };
+    const std::unique_ptr<Database> database = parts.makeDatabase();
+    // Never shown; its creation runs everything up to the end request.
+    TForm1 Form1(*database, parts.settingsPath(), control,
+                 serverDialogFactory(views, parts.dialogServices));
+    // The dialog form is created at entry too, hidden. By now the run has asked to
+    // end, so it gathers no server list that nothing would ever show.
+    TFSqlServer::Services hidden = parts.dialogServices;
+    if (control.ended()) {
+      hidden.listServers = nullptr;
+    }
+    const TFSqlServer FSqlServer(Form1, views, std::move(hidden));
+  } catch (...) {
+    if (!control.ended()) {
+      endAfterFailure(control);
+    }
+  }
+  if (!control.ended()) {
+    // The run always ends itself; should it not, the program has no window to go
+    // on with.
+    control.endRun();
+  }
+  frontEnd.runMessageLoop();
+  return 0;
+}
+
+}  // namespace upgrade

@@ -1,0 +1,47 @@
+// The program entry sequence of Update, written once for every front end. A
+// front end's main makes its toolkit's application, then calls runUpdate.
+#pragma once
+
+#include <filesystem>
+#include <functional>
+#include <memory>
+
+#include "PSqlServer.h"
+#include "database.h"
+#include "ladder.h"
+#include "server_dialog_view.h"
+
+namespace upgrade {
+
+// What a toolkit supplies.
+class FrontEnd {
+ public:
+  virtual ~FrontEnd() = default;
+  // The run's pointer, message boxes and end request.
+  virtual ladder::RunControl& runControl() noexcept = 0;
+  // The server connection dialog's view, hidden.
+  virtual std::unique_ptr<ServerDialogView> createServerDialogView(ServerDialogEvents& events) = 0;
+  // The program's own message loop: it only receives the request to end, and ends
+  // at once if that was made before it started.
+  virtual void runMessageLoop() noexcept = 0;
+};
+
+// What the run is built from beyond the front end.
+struct ProgramParts {
+  std::function<std::unique_ptr<Database>()> makeDatabase;
+  std::function<std::filesystem::path()> settingsPath;
+  TFSqlServer::Services dialogServices;
+};
+
+// SQL Server through ODBC, System.ini beside the program's own executable file,
+// the SQL Server Browser's list and KillProcessesByName.
+[[nodiscard]] ProgramParts productionParts();
+
+// Creates the hidden main form, whose creation performs the whole run; creates the
+// dialog form hidden, as the program always did; then runs the message loop. Every
+// outcome ends with exactly one message box and status 0: a failure that escapes
+// before the run has ended (out of memory included) ends it with the
+// failed-connection message.
+int runUpdate(FrontEnd& frontEnd, const ProgramParts& parts) noexcept;
+
+}  // namespace upgrade

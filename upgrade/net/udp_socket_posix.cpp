@@ -1,0 +1,116 @@
+#include <netdb.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <cstring>
+
+#include "udp_socket.h"
+
+namespace upgrade::ssrp {
+namespace {
+
+constexpr std::size_t kLargestDatagram = 65535;
+
+struct Address {
+  sockaddr_storage storage{};
+  socklen_t length = 0;
+  int family = AF_UNSPEC;
+};
+
+std::optional<Address> resolve(const std::string& host, std::uint16_t port) {
+  addrinfo hints{};
+  hints.ai_family = AF_UNSPEC;
+  hints.ai_socktype = SOCK_DGRAM;
+  hints.ai_protocol = IPPROTO_UDP;
+  addrinfo* list = nullptr;
+  const std::string service = std::to_string(port);
+  if (getaddrinfo(host.c_str(), service.c_str(), &hints, &list) != 0 || list == nullptr) {
+    return std::nullopt;
+  }
+  const addrinfo* chosen = list;
+  for (const addrinfo* entry = list; entry != nullptr; entry = entry->ai_next) {
+    if (entry->ai_family == AF_INET) {
+      chosen = entry;
+      break;
+    }
+  }
+  std::optional<Address> address;
+  if (chosen->ai_addrlen <= sizeof(sockaddr_storage)) {
+    address.emplace();
+    std::memcpy(&address->storage, chosen->ai_addr, chosen->ai_addrlen);
+    address->length = static_cast<socklen_t>(chosen->ai_addrlen);
+    address->family = chosen->ai_family;
+  }
+  freeaddrinfo(list);
+  return address;
+}
+
+}  // namespace
+
+struct UdpSocket::Impl {
+  Address to;
+  int handle = -1;
+};
+
+UdpSocket::UdpSocket(const std::string& host, std::uint16_t port)
+    : impl_(std::make_unique<Impl>()) {
+  if (const auto to = resolve(host, port)) {
+    impl_->to = *to;
+    impl_->handle = ::socket(to->family, SOCK_DGRAM, IPPROTO_UDP);
+  }
+}
+
+UdpSocket::~UdpSocket() {
+  if (valid()) {
+    ::close(impl_->handle);
+  }
+}
+
+bool UdpSocket::valid() const noexcept {
+  return impl_->handle != -1;
+}
+
+void UdpSocket::allowBroadcast() noexcept {
+  const int on = 1;
+  setsockopt(impl_->handle, SOL_SOCKET, SO_BROADCAST, &on, sizeof on);
+}
+
+bool UdpSocket::send(const std::vector<std::uint8_t>& bytes) {
+  const ssize_t sent =
+      sendto(impl_->handle, bytes.data(), bytes.size(), 0,
+             reinterpret_cast<const sockaddr*>(&impl_->to.storage), impl_->to.length);
+  return sent == static_cast<ssize_t>(bytes.size());
+}
+
+UdpSocket::Wait UdpSocket::waitReadable(std::chrono::steady_clock::duration limit) {
+  const auto ms = std::chrono::ceil<std::chrono::milliseconds>(limit).count();
+  const int timeout = static_cast<int>(std::clamp<decltype(ms)>(ms, 0, INT_MAX));
+  pollfd entry{};
+  entry.fd = impl_->handle;
+  entry.events = POLLIN;
+  const int ready = ::poll(&entry, 1, timeout);
+  if (ready < 0) {
+    return errno == EINTR ? Wait::Timeout : Wait::Failed;
+  }
+  return ready == 0 ? Wait::Timeout : Wait::Ready;
+}
+
+std::optional<std::vector<std::uint8_t>> UdpSocket::receive() {
+  std::vector<std::uint8_t> buffer(kLargestDatagram);
+  const ssize_t received =
+      recvfrom(impl_->handle, buffer.data(), buffer.size(), 0, nullptr, nullptr);
+  if (received < 0) {
+    if (errno == EINTR || errno == EAGAIN || errno == ECONNREFUSED) {
+      return std::vector<std::uint8_t>();
+    }
+    return std::nullopt;
+  }
+  buffer.resize(static_cast<std::size_t>(received));
+  return buffer;
+}
+
+}  // namespace upgrade::ssrp

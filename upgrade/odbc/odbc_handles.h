@@ -1,0 +1,66 @@
+// What every ODBC call of the layer shares: wide text in and out, the driver's own
+// diagnostics as the error's message, and handles that free themselves.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "database.h"
+#include "sql_headers.h"
+
+namespace upgrade::odbc_detail {
+
+static_assert(sizeof(SQLWCHAR) == sizeof(char16_t), "ODBC wide characters are UTF-16 units");
+
+using Clock = std::chrono::steady_clock;
+using WideText = std::vector<SQLWCHAR>;
+
+// NUL-terminated, for the wide calls.
+[[nodiscard]] WideText wide(std::string_view utf8);
+[[nodiscard]] std::string narrow(const SQLWCHAR* text, size_t length);
+
+// A name or message that the driver wrote into buffer, NUL-terminated, with the
+// length it reported. The length can be wrong: unixODBC passes on the byte count of
+// a narrow driver's UTF-8 text as though it counted characters. The NUL decides.
+[[nodiscard]] std::string terminated(const WideText& buffer, SQLSMALLINT reported);
+
+[[nodiscard]] SQLINTEGER lengthOf(const WideText& text);
+[[nodiscard]] SQLPOINTER integerAttribute(std::uintptr_t value);
+
+// Every diagnostic record of a handle, one per line, as the driver worded it
+// ("[FreeTDS][SQL Server]...").
+[[nodiscard]] std::string diagnostics(SQLSMALLINT type, SQLHANDLE handle);
+
+// Throws DatabaseError with the handle's diagnostics, or says that action failed
+// when the driver left none.
+[[noreturn]] void fail(SQLSMALLINT type, SQLHANDLE handle, std::string_view action);
+void check(SQLRETURN rc, SQLSMALLINT type, SQLHANDLE handle, std::string_view action);
+
+// An environment and a connection handle that free themselves unless handed on.
+struct Handles {
+  SQLHENV env = SQL_NULL_HENV;
+  SQLHDBC dbc = SQL_NULL_HDBC;
+  bool connected = false;
+
+  Handles() = default;
+  Handles(const Handles&) = delete;
+  Handles& operator=(const Handles&) = delete;
+  Handles(Handles&& other) noexcept { swap(other); }
+  Handles& operator=(Handles&& other) noexcept {
+    release();
+    swap(other);
+    return *this;
+  }
+  ~Handles() { release(); }
+
+  void swap(Handles& other) noexcept;
+  void release() noexcept;
+};
+
+// An ODBC 3 environment, or DatabaseError.
+[[nodiscard]] SQLHENV newEnvironment();
+
+}  // namespace upgrade::odbc_detail

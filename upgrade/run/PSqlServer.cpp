@@ -1,0 +1,193 @@
+#include "PSqlServer.h"
+
+#include <stdexcept>
+#include <string>
+#include <utility>
+
+#include "settings_file.h"
+
+namespace upgrade {
+namespace {
+
+constexpr std::string_view kErrorTitle = "系统提示";
+constexpr std::string_view kConnectError = "服务器连接出错，请重新启动软件重试！";
+// The file name whose processes are ended. The two spellings differ only in
+// letter case, which the comparison ignores.
+constexpr std::string_view kProgramOnFailedConnect = "Update.exe";
+constexpr std::string_view kProgramOnAbandon = "update.exe";
+
+}  // namespace
+
+TFSqlServer::TFSqlServer(TForm1& form, const ServerDialogViewFactory& createView, Services services)
+    : form_(form), services_(std::move(services)), view_(createView(*this)) {
+  if (!view_) {
+    throw std::logic_error("the front end made no server dialog view");
+  }
+  FormCreate();
+}
+
+void TFSqlServer::fillFields(const ConnectionSettings& values) {
+  view_->setText(DialogField::RzComboBox1, values.server);
+  view_->setText(DialogField::RzEdit1, values.password);
+  view_->setText(DialogField::RzComboBox2, values.database);
+  view_->setText(DialogField::RzEdit2, std::to_string(values.port));
+}
+
+void TFSqlServer::showModal() {
+  view_->runModal();
+}
+
+void TFSqlServer::FormCreate() {
+  if (!services_.listServers) {
+    view_->setServerList({});
+    return;
+  }
+  std::vector<std::string> names;
+  try {
+    names = services_.listServers();
+  } catch (...) {
+    // No list: the operator types the server's name. Nothing is reported.
+  }
+  view_->setServerList(names);
+}
+
+void TFSqlServer::FormShow() {
+  try {
+    const SettingsFile& settings = form_.settings;
+    const ConnectionSettings defaults;
+    view_->setText(DialogField::RzComboBox1,
+                   settings.readString(kServerKey.section, kServerKey.key, defaults.server));
+    view_->setText(DialogField::RzEdit1,
+                   settings.readString(kPasswordKey.section, kPasswordKey.key, defaults.password));
+    view_->setText(DialogField::RzComboBox2,
+                   settings.readString(kDatabaseKey.section, kDatabaseKey.key, defaults.database));
+    view_->setText(DialogField::RzEdit2, std::to_string(settings.readInteger(
+                                             kPortKey.section, kPortKey.key, defaults.port)));
+  } catch (...) {
+    // The fields keep what start-up put into them.
+  }
+}
+
+bool TFSqlServer::FormKeyDown(std::optional<DialogField> focus, DialogKey key) {
+  switch (key) {
+    case DialogKey::F2:
+      RzBitBtn1Click();
+      return true;
+    case DialogKey::Escape:
+      form_.control().endRun();
+      // The end request closes the modal dialog without connecting.
+      view_->close();
+      return true;
+    case DialogKey::Enter:
+      break;
+  }
+  if (!focus) {
+    return false;
+  }
+  for (const EnterStep& step : kEnterWalk) {
+    if (step.from == *focus) {
+      if (step.to) {
+        view_->setFocus(*step.to);
+      } else {
+        RzBitBtn1Click();
+      }
+      return true;
+    }
+  }
+  return false;
+}
+
+void TFSqlServer::ButtonClick(DialogButton button) {
+  if (button == DialogButton::RzBitBtn1) {
+    RzBitBtn1Click();
+  } else {
+    RzBitBtn2Click();
+  }
+}
+
+void TFSqlServer::RzBitBtn1Click() {
+  ladder::RunControl& control = form_.control();
+  bool failed = false;
+  try {
+    const std::string server = trimBlanks(view_->text(DialogField::RzComboBox1));
+    const std::string password = trimBlanks(view_->text(DialogField::RzEdit1));
+    const std::string database = trimBlanks(view_->text(DialogField::RzComboBox2));
+    form_.ADOCon.close();
+    form_.ADOCon.setConnection(password, database, server);
+    control.showBusyPointer();
+    form_.ADOCon.open();
+    form_.connected = true;
+    // Server and database name as typed; the password as it was used.
+    SettingsFile& settings = form_.settings;
+    settings.writeString(kDatabaseKey.section, kDatabaseKey.key,
+                         view_->text(DialogField::RzComboBox2));
+    settings.writeString(kServerKey.section, kServerKey.key, view_->text(DialogField::RzComboBox1));
+    settings.writeString(kPasswordKey.section, kPasswordKey.key, password);
+    const std::optional<int> port = portFromText(view_->text(DialogField::RzEdit2));
+    if (!port) {
+      throw std::invalid_argument("the port is not a whole number");
+    }
+    settings.writeInteger(kPortKey.section, kPortKey.key, *port);
+    view_->close();
+  } catch (...) {
+    failed = true;
+  }
+  control.restorePointer();
+  if (!failed) {
+    return;
+  }
+  // Where the program survives the ending below (it runs under another file name),
+  // the dialog stays open; a half-finished Connect must not pass for a connection
+  // when it is closed some other way.
+  form_.ADOCon.close();
+  form_.connected = false;
+  try {
+    view_->showMessage(kErrorTitle, kConnectError);
+  } catch (...) {
+    // The ending below matters more than the message.
+  }
+  try {
+    services_.killProcesses(kProgramOnFailedConnect);
+  } catch (...) {
+    // Then the dialog stays for another try.
+  }
+}
+
+void TFSqlServer::RzBitBtn2Click() {
+  form_.control().endRun();
+  try {
+    services_.killProcesses(kProgramOnAbandon);
+  } catch (...) {
+    // The end request below still ends the run.
+  }
+  // Still running: the end request closes the modal dialog, and start-up reports
+  // the connection that was never made.
+  view_->close();
+}
+
+ServerDialogFactory serverDialogFactory(ServerDialogViewFactory createView,
+                                        TFSqlServer::Services services) {
+  return [createView = std::move(createView), services = std::move(services)](TForm1& form) {
+    return std::make_unique<TFSqlServer>(form, createView, services);
+  };
+}
+
+std::string trimBlanks(std::string_view text) {
+  const auto blank = [](char c) { return static_cast<unsigned char>(c) <= ' '; };
+  while (!text.empty() && blank(text.front())) {
+    text.remove_prefix(1);
+  }
+  while (!text.empty() && blank(text.back())) {
+    text.remove_suffix(1);
+  }
+  return std::string(text);
+}
+
+std::optional<int> portFromText(std::string_view text) {
+  while (!text.empty() && text.front() == ' ') {
+    text.remove_prefix(1);
+  }
+  return parseProfileInteger(text);
+}
+
+}  // namespace upgrade

@@ -1,0 +1,69 @@
+// The main form of Update, free of any GUI toolkit. It is never shown: its creation
+// performs the whole run (settings, connection, the server connection dialog when
+// needed, the upgrade ladder) and ends with one message box and the request to end
+// the program.
+#pragma once
+
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <string_view>
+
+#include "connection_settings.h"
+#include "database.h"
+#include "ladder.h"
+#include "server_dialog.h"
+#include "settings_file.h"
+#include "step_query.h"
+
+namespace upgrade {
+
+inline constexpr std::string_view kConnectionFailed = "服务器连接失败！";
+
+class TForm1;
+
+// Creates the server connection dialog, hidden, working on the main form.
+using ServerDialogFactory = std::function<std::unique_ptr<ServerDialog>(TForm1& form)>;
+
+// The main form's objects, which live until the process ends: the connection
+// ADOCon, the step query ado1 on it, the connected flag and the settings object on
+// System.ini. The server connection dialog is handed the form and works on them.
+class TForm1 {
+ public:
+  enum class Creation {
+    RunStartUp,  // as the program does: FormCreate runs inside the constructor
+    StateOnly,   // only the objects, for code that needs a main form to work on
+  };
+
+  TForm1(Database& database, std::filesystem::path settingsPath, ladder::RunControl& control,
+         ServerDialogFactory createDialog, Creation creation = Creation::RunStartUp);
+  TForm1(const TForm1&) = delete;
+  TForm1& operator=(const TForm1&) = delete;
+
+  Connection ADOCon;
+  ladder::StepQuery ado1;
+  // Set by whoever opens ADOCon: the start-up attempt or the dialog's Connect.
+  bool connected = false;
+  SettingsFile settings;
+
+  // The pointer, messages and end of the run, for the dialog as well.
+  [[nodiscard]] ladder::RunControl& control() const noexcept { return *control_; }
+
+  // The creation handler, the whole run: read the settings, connect (or let the
+  // operator correct them in the server connection dialog), then either report the
+  // failed connection or run the upgrade ladder. Every way through it ends the run
+  // with one message; nothing escapes.
+  void FormCreate() noexcept;
+
+ private:
+  void connectThroughDialog(const ConnectionSettings& stored);
+
+  ladder::RunControl* control_;
+  ServerDialogFactory createDialog_;
+};
+
+// Ends a run that failed before its closing message: the normal pointer, the
+// failed-connection message, the end request.
+void endAfterFailure(ladder::RunControl& control) noexcept;
+
+}  // namespace upgrade

@@ -1,0 +1,455 @@
+// The server connection dialog's behaviour against a fake view, working on a main
+// form over the simulated database: the Enter walk, F2 and Esc, Connect and
+// Abandon, the server list, and the dialog inside the real start-up sequence. The
+// server listing and the ending of processes are injected.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <map>
+#include <sstream>
+#include <stdexcept>
+
+#include "PSqlServer.h"
+#include "simulated_database.h"
+
+namespace upgrade {
+namespace {
+
+namespace fs = std::filesystem;
+
+// One record of everything the dialog and start-up do, in order, each noting the
+// pointer it happened under where that matters.
+struct Record {
+  std::vector<std::string> events;
+  bool busy = false;
+
+  [[nodiscard]] std::string pointerNote() const { return busy ? " (busy)" : " (normal)"; }
+  [[nodiscard]] long count(const std::string& event) const {
+    return std::count(events.begin(), events.end(), event);
+  }
+  [[nodiscard]] bool has(const std::string& event) const { return count(event) > 0; }
+};
+
+// The simulated server, reachable under one server name only.
+class RecordingDatabase final : public Database {
+ public:
+  RecordingDatabase(Record& record, std::string reachable)
+      : record_(record), reachable_(std::move(reachable)) {}
+
+  void open(const ConnectionTarget& target, std::chrono::seconds timeout) override {
+    record_.events.push_back("open " + target.server + record_.pointerNote());
+    if (target.server != reachable_) {
+      throw DatabaseError("no server " + target.server);
+    }
+    sim.open(target, timeout);
+  }
+  void close() noexcept override { sim.close(); }
+  [[nodiscard]] bool isOpen() const noexcept override { return sim.isOpen(); }
+  void begin() override { sim.begin(); }
+  void commit() override { sim.commit(); }
+  void rollback() override { sim.rollback(); }
+  [[nodiscard]] bool transactionActive() override { return sim.transactionActive(); }
+  void execute(const std::string& text, const Params& params) override {
+    sim.execute(text, params);
+  }
+  Rows query(const std::string& text, const Params& params) override {
+    return sim.query(text, params);
+  }
+
+  SimulatedDatabase sim{SimulatedDatabase::Options{.version = "1.0.0.0.30"}};
+
+ private:
+  Record& record_;
+  std::string reachable_;
+};
+
+class RecordingControl final : public ladder::RunControl {
+ public:
+  explicit RecordingControl(Record& record) : record_(record) {}
+  void showBusyPointer() noexcept override {
+    record_.events.push_back("busy");
+    record_.busy = true;
+  }
+  void restorePointer() noexcept override {
+    record_.events.push_back("normal");
+    record_.busy = false;
+  }
+  void showMessage(std::string_view, std::string_view text) noexcept override {
+    record_.events.push_back("message " + std::string(text) + record_.pointerNote());
+  }
+  void endRun() noexcept override { record_.events.push_back("end"); }
+
+ private:
+  Record& record_;
+};
+
+// The controls as plain values. runModal plays the operator's script, then stays
+// "open" until the script closes it or ends.
+class FakeView final : public ServerDialogView {
+ public:
+  FakeView(ServerDialogEvents& to, Record& record, std::function<void(FakeView&)>& script)
+      : events(to), record_(record), script_(script) {}
+
+  void setText(DialogField field, std::string_view text) override {
+    texts[field] = std::string(text);
+  }
+  [[nodiscard]] std::string text(DialogField field) const override {
+    const auto found = texts.find(field);
+    return found == texts.end() ? std::string() : found->second;
+  }
+  void setFocus(DialogField field) override { focus = field; }
+  void setServerList(const std::vector<std::string>& names) override { servers = names; }
+  void showMessage(std::string_view title, std::string_view text) override {
+    record_.events.push_back("dialog message " + std::string(text) + record_.pointerNote());
+    messageTitle = title;
+  }
+  void runModal() override {
+    open = true;
+    EXPECT_FALSE(record_.busy) << "the normal pointer while the dialog waits";
+    events.FormShow();
+    if (script_) {
+      script_(*this);
+    }
+    open = false;  // closed by the script, or by the operator's close box
+  }
+  void close() override {
+    open = false;
+    ++closed;
+  }
+
+  // Enter, F2 or Esc where the focus is.
+  bool key(DialogKey key) { return events.FormKeyDown(focus, key); }
+
+  ServerDialogEvents& events;
+  std::map<DialogField, std::string> texts;
+  std::optional<DialogField> focus = DialogField::RzComboBox1;
+  std::vector<std::string> servers;
+  std::string messageTitle;
+  bool open = false;
+  int closed = 0;
+
+ private:
+  Record& record_;
+  std::function<void(FakeView&)>& script_;
+};
+
+std::string readFile(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+class ServerDialogTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::string pattern = (fs::temp_directory_path() / "dialog-XXXXXX").string();
+    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
+    dir_ = pattern;
+  }
+  void TearDown() override {
+    dialog_.reset();
+    form_.reset();
+    fs::remove_all(dir_);
+    EXPECT_FALSE(record_.busy) << "the pointer is restored on every path";
+  }
+
+  [[nodiscard]] fs::path settingsPath() const { return dir_ / "System.ini"; }
+  void storeSettings(const std::string& text) const { std::ofstream(settingsPath()) << text; }
+
+  TFSqlServer::Services services(std::vector<std::string> servers = {}) {
+    TFSqlServer::Services s;
+    s.listServers = [this, servers] {
+      record_.events.push_back("list servers" + record_.pointerNote());
+      return servers;
+    };
+    s.killProcesses = [this](std::string_view name) {
+      record_.events.push_back("kill " + std::string(name));
+    };
+    return s;
+  }
+
+  ServerDialogViewFactory views() {
+    return [this](ServerDialogEvents& events) {
+      auto view = std::make_unique<FakeView>(events, record_, script_);
+      view_ = view.get();
+      return view;
+    };
+  }
+
+  // A main form that has only its objects, and a dialog working on it.
+  FakeView& makeDialog(TFSqlServer::Services with) {
+    form_ = std::make_unique<TForm1>(db_, settingsPath(), control_, nullptr,
+                                     TForm1::Creation::StateOnly);
+    dialog_ = std::make_unique<TFSqlServer>(*form_, views(), std::move(with));
+    record_.events.clear();  // the listing at creation
+    return *view_;
+  }
+  FakeView& makeDialog() { return makeDialog(services()); }
+
+  // The whole run, as the program's entry does it, with script as the operator.
+  void runProgram(std::function<void(FakeView&)> script) {
+    script_ = std::move(script);
+    form_ = std::make_unique<TForm1>(db_, settingsPath(), control_, [this](TForm1& form) {
+      record_.events.push_back("create dialog");
+      return std::make_unique<TFSqlServer>(form, views(), services());
+    });
+  }
+
+  // Connect's failure path, as the record shows it.
+  static std::vector<std::string> failedConnect(const std::string& server) {
+    return {"busy", "open " + server + " (busy)", "normal",
+            "dialog message 服务器连接出错，请重新启动软件重试！ (normal)", "kill Update.exe"};
+  }
+
+  fs::path dir_;
+  Record record_;
+  RecordingDatabase db_{record_, "db2"};
+  RecordingControl control_{record_};
+  std::function<void(FakeView&)> script_;
+  std::unique_ptr<TForm1> form_;
+  std::unique_ptr<TFSqlServer> dialog_;
+  FakeView* view_ = nullptr;
+};
+
+// --- Keyboard ---------------------------------------------------------------
+
+TEST_F(ServerDialogTest, EnterWalksServerDatabasePasswordPortThenConnects) {
+  FakeView& d = makeDialog();
+  d.events.FormShow();
+  for (const DialogField next :
+       {DialogField::RzComboBox2, DialogField::RzEdit1, DialogField::RzEdit2}) {
+    EXPECT_TRUE(d.key(DialogKey::Enter));
+    EXPECT_EQ(d.focus, next);
+  }
+  EXPECT_TRUE(record_.events.empty());
+  EXPECT_TRUE(d.key(DialogKey::Enter));
+  EXPECT_TRUE(record_.has("open . (busy)")) << "Enter in the port box connects";
+  d.focus.reset();
+  EXPECT_FALSE(d.key(DialogKey::Enter)) << "on a button, Enter is the button's";
+}
+
+TEST_F(ServerDialogTest, F2ConnectsWhereverTheFocusIsAndEscEndsWithoutConnecting) {
+  FakeView& d = makeDialog();
+  d.setText(DialogField::RzComboBox1, ".");
+  for (const std::optional<DialogField> focus :
+       {std::optional(DialogField::RzComboBox1), std::optional(DialogField::RzComboBox2),
+        std::optional(DialogField::RzEdit1), std::optional(DialogField::RzEdit2),
+        std::optional<DialogField>()}) {
+    record_.events.clear();
+    d.focus = focus;
+    EXPECT_TRUE(d.key(DialogKey::F2));
+    EXPECT_EQ(record_.count("open . (busy)"), 1);
+    EXPECT_FALSE(record_.has("end"));
+  }
+  for (const std::optional<DialogField> focus :
+       {std::optional(DialogField::RzComboBox1), std::optional<DialogField>()}) {
+    record_.events.clear();
+    d.closed = 0;
+    d.focus = focus;
+    EXPECT_TRUE(d.key(DialogKey::Escape));
+    EXPECT_EQ(record_.events, std::vector<std::string>{"end"});
+    EXPECT_EQ(d.closed, 1);
+    EXPECT_FALSE(form_->connected);
+  }
+}
+
+// --- Show, list, Connect, Abandon ---------------------------------------------
+
+TEST_F(ServerDialogTest, ShowingFillsTheFieldsFromTheSettingsFile) {
+  storeSettings(
+      "[ServerIP]\nServerIP1=db1\n[ServerPass]\nServerPass1=pw\n"
+      "[Dbname]\nDbname1=Spa\n[ServerPort]\nServerPort1=0x599\n");
+  FakeView& d = makeDialog();
+  dialog_->fillFields(
+      ConnectionSettings{.server = "x", .password = "y", .port = 1, .database = "z"});
+  EXPECT_EQ(d.texts, (std::map<DialogField, std::string>{{DialogField::RzComboBox1, "x"},
+                                                         {DialogField::RzComboBox2, "z"},
+                                                         {DialogField::RzEdit1, "y"},
+                                                         {DialogField::RzEdit2, "1"}}));
+  d.events.FormShow();
+  EXPECT_EQ(d.texts, (std::map<DialogField, std::string>{{DialogField::RzComboBox1, "db1"},
+                                                         {DialogField::RzComboBox2, "Spa"},
+                                                         {DialogField::RzEdit1, "pw"},
+                                                         {DialogField::RzEdit2, "1433"}}));
+  fs::remove(settingsPath());
+  d.events.FormShow();
+  EXPECT_EQ(d.texts, (std::map<DialogField, std::string>{{DialogField::RzComboBox1, "."},
+                                                         {DialogField::RzComboBox2, "Kvb"},
+                                                         {DialogField::RzEdit1, ""},
+                                                         {DialogField::RzEdit2, "80"}}));
+}
+
+TEST_F(ServerDialogTest, ServerListComesFromTheListerAndIsEmptyWhenItFails) {
+  EXPECT_EQ(makeDialog(services({"SPA-DB", "SPA-DB\\SQLEXPRESS", "10.0.0.5"})).servers,
+            (std::vector<std::string>{"SPA-DB", "SPA-DB\\SQLEXPRESS", "10.0.0.5"}));
+
+  TFSqlServer::Services failing = services();
+  failing.listServers = []() -> std::vector<std::string> {
+    throw std::runtime_error("no SQL Server Browser answered");
+  };
+  EXPECT_TRUE(makeDialog(std::move(failing)).servers.empty());
+
+  TFSqlServer::Services none = services();
+  none.listServers = nullptr;
+  EXPECT_TRUE(makeDialog(std::move(none)).servers.empty());
+}
+
+TEST_F(ServerDialogTest, ConnectSendsTrimmedValuesAndStoresThemInOrder) {
+  FakeView& d = makeDialog();
+  d.setText(DialogField::RzComboBox1, "  db2 ");
+  d.setText(DialogField::RzComboBox2, " Spa\t");
+  d.setText(DialogField::RzEdit1, " p;w ");
+  d.setText(DialogField::RzEdit2, "80");
+  ASSERT_FALSE(fs::exists(settingsPath()));
+  d.events.ButtonClick(DialogButton::RzBitBtn1);
+
+  EXPECT_TRUE(form_->connected);
+  EXPECT_TRUE(form_->ADOCon.isOpen());
+  EXPECT_EQ(form_->ADOCon.connectionString(),
+            "Provider=SQLOLEDB.1;Password=p;w;Persist Security Info=False;User ID=sa;"
+            "Initial Catalog=Spa;Data Source=db2");
+  EXPECT_EQ(record_.events, (std::vector<std::string>{"busy", "open db2 (busy)", "normal"}));
+  EXPECT_EQ(d.closed, 1);
+
+  // Server and database name as typed, the password trimmed, the port a number;
+  // the sections in the order they were written.
+  std::string text = readFile(settingsPath());
+  text.erase(std::remove(text.begin(), text.end(), '\r'), text.end());
+  EXPECT_EQ(text,
+            "[Dbname]\nDbname1= Spa\t\n[ServerIP]\nServerIP1=  db2 \n"
+            "[ServerPass]\nServerPass1=p;w\n[ServerPort]\nServerPort1=80\n");
+}
+
+TEST_F(ServerDialogTest, FailedConnectShowsTheMessageThenEndsTheProgram) {
+  FakeView& d = makeDialog();
+  d.setText(DialogField::RzComboBox1, "nowhere");
+  d.key(DialogKey::F2);
+  EXPECT_EQ(record_.events, failedConnect("nowhere"));
+  EXPECT_EQ(d.messageTitle, "系统提示");
+  EXPECT_FALSE(form_->connected);
+  EXPECT_FALSE(fs::exists(settingsPath()));
+  // Under another file name the program survives that, and the dialog stays for
+  // another try.
+  EXPECT_EQ(d.closed, 0);
+}
+
+TEST_F(ServerDialogTest, PortThatIsNotAWholeNumberFailsAfterConnecting) {
+  for (const char* port : {"8O", "80 ", "", "1.5", "99999999999"}) {
+    SCOPED_TRACE(port);
+    fs::remove(settingsPath());
+    FakeView& d = makeDialog();
+    d.setText(DialogField::RzComboBox1, "db2");
+    d.setText(DialogField::RzEdit2, port);
+    d.events.ButtonClick(DialogButton::RzBitBtn1);
+    EXPECT_EQ(record_.events, failedConnect("db2"));
+    // What came before the port is stored; the connection does not count.
+    EXPECT_EQ(form_->settings.readString("ServerIP", "ServerIP1", ""), "db2");
+    EXPECT_EQ(form_->settings.readString("ServerPort", "ServerPort1", "none"), "none");
+    EXPECT_FALSE(form_->connected);
+    EXPECT_FALSE(form_->ADOCon.isOpen());
+    EXPECT_EQ(d.closed, 0);
+  }
+}
+
+TEST_F(ServerDialogTest, PortAcceptsTheIntegerForms) {
+  EXPECT_EQ(portFromText("80"), 80);
+  EXPECT_EQ(portFromText("  1433"), 1433);
+  EXPECT_EQ(portFromText("$50"), 80);
+  EXPECT_EQ(portFromText("0x50"), 80);
+  EXPECT_EQ(portFromText("-1"), -1);
+  EXPECT_EQ(portFromText("８０"), std::nullopt) << "full-width digits";
+  EXPECT_EQ(trimBlanks("\t a b \r\n"), "a b");
+  EXPECT_EQ(trimBlanks("\u3000db\u3000"), "\u3000db\u3000")
+      << "only blanks and control characters are trimmed";
+}
+
+TEST_F(ServerDialogTest, SettingsFileThatCannotBeWrittenFailsLikeAFailedConnect) {
+  fs::create_directory(settingsPath());  // a directory where the file should be
+  FakeView& d = makeDialog();
+  d.setText(DialogField::RzComboBox1, "db2");
+  d.events.ButtonClick(DialogButton::RzBitBtn1);
+  EXPECT_TRUE(record_.has("kill Update.exe"));
+  EXPECT_FALSE(form_->connected);
+}
+
+TEST_F(ServerDialogTest, AbandonEndsTheProgram) {
+  FakeView& d = makeDialog();
+  d.events.ButtonClick(DialogButton::RzBitBtn2);
+  EXPECT_EQ(record_.events, (std::vector<std::string>{"end", "kill update.exe"}));
+  EXPECT_EQ(d.closed, 1) << "the end request closes the dialog when the program survives";
+  EXPECT_FALSE(form_->connected);
+}
+
+// --- Inside start-up ----------------------------------------------------------
+
+TEST_F(ServerDialogTest, ConnectThroughTheDialogLetsTheLadderRunOnItsConnection) {
+  runProgram([](FakeView& d) {
+    d.setText(DialogField::RzComboBox1, " db2 ");
+    d.focus = DialogField::RzEdit2;
+    d.key(DialogKey::Enter);
+  });
+  const std::vector<std::string> expected{
+      "open . (normal)",  // the stored settings: none, so the defaults
+      "busy",
+      "create dialog",
+      "list servers (busy)",
+      "normal",
+      "busy",
+      "open db2 (busy)",
+      "normal",
+      "busy",
+      "normal",
+      "busy",  // the ladder
+      "normal",
+      "message 升级成功！ (normal)",
+      "end"};
+  EXPECT_EQ(record_.events, expected);
+  EXPECT_TRUE(form_->connected);
+  EXPECT_EQ(db_.sim.version(), "1.0.0.0.31") << "the last step ran on the dialog's connection";
+  EXPECT_EQ(form_->settings.readString("ServerIP", "ServerIP1", ""), "db2");
+}
+
+TEST_F(ServerDialogTest, EscInTheDialogEndsTheRunWithTheFailedConnection) {
+  storeSettings("[ServerIP]\nServerIP1=db1\n");
+  runProgram([](FakeView& d) {
+    EXPECT_EQ(d.text(DialogField::RzComboBox1), "db1");
+    d.focus = DialogField::RzComboBox2;
+    d.key(DialogKey::Escape);
+  });
+  const std::vector<std::string> expected{"open db1 (normal)",
+                                          "busy",
+                                          "create dialog",
+                                          "list servers (busy)",
+                                          "normal",
+                                          "end",
+                                          "busy",
+                                          "normal",
+                                          "message 服务器连接失败！ (normal)",
+                                          "end"};
+  EXPECT_EQ(record_.events, expected);
+  EXPECT_TRUE(db_.sim.journal().empty());
+}
+
+TEST_F(ServerDialogTest, AfterAHalfFinishedConnectAbandonStillEndsWithoutUpgrading) {
+  runProgram([](FakeView& d) {
+    d.setText(DialogField::RzComboBox1, "db2");
+    d.setText(DialogField::RzEdit2, "eighty");
+    d.focus = DialogField::RzEdit1;
+    d.key(DialogKey::F2);  // connects, then fails on the port
+    d.events.ButtonClick(DialogButton::RzBitBtn2);
+  });
+  EXPECT_TRUE(record_.has("kill Update.exe"));
+  EXPECT_TRUE(record_.has("kill update.exe"));
+  EXPECT_EQ(record_.events.end()[-2], "message 服务器连接失败！ (normal)");
+  EXPECT_EQ(record_.events.back(), "end");
+  EXPECT_FALSE(form_->connected);
+  EXPECT_TRUE(db_.sim.journal().empty()) << "nothing reaches the database after Abandon";
+}
+
+}  // namespace
+}  // namespace upgrade

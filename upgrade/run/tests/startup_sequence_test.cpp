@@ -1,0 +1,221 @@
+// The run as the main form's creation performs it, over the simulated database and
+// a recording run control: which connection is tried, when the dialog comes, which
+// single message ends the run, and the pointer on every path.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <new>
+#include <optional>
+#include <stdexcept>
+
+#include "Unit1.h"
+#include "reachable_database.h"
+#include "simulated_database.h"
+
+namespace upgrade {
+namespace {
+
+namespace fs = std::filesystem;
+using Kind = JournalEntry::Kind;
+
+class RecordingUi final : public ladder::RunControl {
+ public:
+  void showBusyPointer() noexcept override { events.push_back("busy"); }
+  void restorePointer() noexcept override { events.push_back("normal"); }
+  void showMessage(std::string_view title, std::string_view text) noexcept override {
+    events.push_back("message " + std::string(text));
+    titles.emplace_back(title);
+  }
+  void endRun() noexcept override { events.push_back("end"); }
+  std::unique_ptr<ServerDialog> createServerDialog();
+
+  std::vector<std::string> events;
+  std::vector<std::string> titles;
+  std::optional<ConnectionSettings> filled;
+  std::function<void()> operatorInDialog = [] {};  // what happens while it is shown
+};
+
+class ScriptedDialog final : public ServerDialog {
+ public:
+  explicit ScriptedDialog(RecordingUi& ui) : ui_(ui) {}
+  ~ScriptedDialog() override { ui_.events.push_back("destroy dialog"); }
+  ScriptedDialog(const ScriptedDialog&) = delete;
+  ScriptedDialog& operator=(const ScriptedDialog&) = delete;
+
+  void fillFields(const ConnectionSettings& values) override {
+    ui_.events.push_back("fill dialog");
+    ui_.filled = values;
+  }
+  void showModal() override {
+    ui_.events.push_back("show dialog");
+    ui_.operatorInDialog();
+  }
+
+ private:
+  RecordingUi& ui_;
+};
+
+std::unique_ptr<ServerDialog> RecordingUi::createServerDialog() {
+  events.push_back("create dialog");
+  return std::make_unique<ScriptedDialog>(*this);
+}
+
+// Every busy pointer is followed by the normal one before the next, no message or
+// dialog shows under the busy pointer, and the run ends on the normal pointer.
+// Restoring it once more is harmless: the pointer is a setting, not a count.
+void expectPointerBalanced(const std::vector<std::string>& events) {
+  bool busy = false;
+  for (const std::string& e : events) {
+    if (e == "busy") {
+      EXPECT_FALSE(busy) << "busy twice";
+      busy = true;
+    } else if (e == "normal") {
+      busy = false;
+    } else if (e.starts_with("message") || e == "show dialog") {
+      EXPECT_FALSE(busy) << e << " under the busy pointer";
+    }
+  }
+  EXPECT_FALSE(busy);
+}
+
+class StartupSequenceTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::string pattern = (fs::temp_directory_path() / "startup-XXXXXX").string();
+    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
+    dir_ = pattern;
+  }
+  void TearDown() override { fs::remove_all(dir_); }
+
+  void storeSettings(const std::string& text) const { std::ofstream(settingsPathIn(dir_)) << text; }
+
+  // Runs start-up against a server reachable under `reachable`.
+  void run(const std::string& reachable, const std::function<void(TForm1&)>& inDialog = {}) {
+    run_.reset();
+    db_ = std::make_unique<ReachableAs>(sim_, reachable);
+    if (inDialog) {
+      ui_.operatorInDialog = [this, inDialog] { inDialog(*run_); };
+    }
+    run_ = std::make_unique<TForm1>(
+        *db_, settingsPathIn(dir_), ui_, [this](TForm1&) { return ui_.createServerDialog(); },
+        TForm1::Creation::StateOnly);
+    run_->FormCreate();
+  }
+
+  [[nodiscard]] int transactions() const {
+    return static_cast<int>(
+        std::count_if(sim_.journal().begin(), sim_.journal().end(),
+                      [](const JournalEntry& e) { return e.kind == Kind::Begin; }));
+  }
+
+  fs::path dir_;
+  SimulatedDatabase sim_{SimulatedDatabase::Options{.version = "1.0.0.0.31"}};
+  std::unique_ptr<ReachableAs> db_;
+  RecordingUi ui_;
+  std::unique_ptr<TForm1> run_;
+};
+
+TEST_F(StartupSequenceTest, WithoutSettingsFileTheDefaultsAreTriedAsSa) {
+  run(".");
+  ASSERT_EQ(db_->attempts.size(), 1u);
+  const ConnectionTarget& tried = db_->attempts.front();
+  EXPECT_EQ(tried.server, ".");
+  EXPECT_EQ(tried.password, "");
+  EXPECT_EQ(tried.database, "Kvb");
+  EXPECT_EQ(tried.user, "sa");
+  EXPECT_EQ(db_->timeouts.front(), std::chrono::seconds(15));
+  EXPECT_EQ(run_->ADOCon.connectionString(),
+            "Provider=SQLOLEDB.1;Password=;Persist Security Info=False;User ID=sa;"
+            "Initial Catalog=Kvb;Data Source=.");
+  EXPECT_FALSE(fs::exists(settingsPathIn(dir_))) << "start-up never creates the file";
+}
+
+TEST_F(StartupSequenceTest, StoredSettingsThatConnectGoStraightToTheLadder) {
+  storeSettings(
+      "[ServerIP]\nServerIP1=db1\n[ServerPass]\nServerPass1=p;w\n"
+      "[Dbname]\nDbname1=Spa\n[ServerPort]\nServerPort1=1433\n");
+  run("db1");
+  EXPECT_TRUE(run_->connected);
+  EXPECT_EQ(run_->ADOCon.connectionString(),
+            "Provider=SQLOLEDB.1;Password=p;w;Persist Security Info=False;User ID=sa;"
+            "Initial Catalog=Spa;Data Source=db1");
+  EXPECT_EQ(ui_.events, (std::vector<std::string>{"busy", "normal", "message 升级成功！", "end"}));
+  EXPECT_EQ(transactions(), 32);
+}
+
+TEST_F(StartupSequenceTest, DialogClosedWithoutConnectingEndsWithOneMessage) {
+  storeSettings(
+      "[ServerIP]\nServerIP1=db1\n[ServerPass]\nServerPass1=pw\n"
+      "[Dbname]\nDbname1=Spa\n[ServerPort]\nServerPort1=0x599\n");
+  run("elsewhere");
+  EXPECT_FALSE(run_->connected);
+  EXPECT_EQ(ui_.events, (std::vector<std::string>{"busy", "create dialog", "fill dialog", "normal",
+                                                  "show dialog", "busy", "normal", "destroy dialog",
+                                                  "message 服务器连接失败！", "end"}));
+  EXPECT_EQ(ui_.titles, (std::vector<std::string>{"提示信息"}));
+  ASSERT_TRUE(ui_.filled.has_value());
+  EXPECT_EQ(ui_.filled->server, "db1");
+  EXPECT_EQ(ui_.filled->password, "pw");
+  EXPECT_EQ(ui_.filled->database, "Spa");
+  EXPECT_EQ(ui_.filled->port, 1433);
+  EXPECT_TRUE(sim_.journal().empty()) << "no statement may reach the database";
+}
+
+TEST_F(StartupSequenceTest, DialogThatConnectsHandsItsConnectionToTheLadder) {
+  run("db2", [](TForm1& form) {
+    form.ADOCon.close();
+    form.ADOCon.setConnection("", "Kvb", "db2");
+    form.ADOCon.open();
+    form.connected = true;
+    form.settings.writeString("ServerIP", "ServerIP1", "db2");
+  });
+  ASSERT_EQ(db_->attempts.size(), 2u);
+  EXPECT_EQ(db_->attempts.back().server, "db2");
+  EXPECT_EQ(ui_.titles, (std::vector<std::string>{"提示信息"}));
+  EXPECT_EQ(ui_.events.back(), "end");
+  EXPECT_NE(std::find(ui_.events.begin(), ui_.events.end(), "message 升级成功！"),
+            ui_.events.end());
+  expectPointerBalanced(ui_.events);
+  EXPECT_EQ(transactions(), 32);
+  EXPECT_EQ(SettingsFile(settingsPathIn(dir_)).readString("ServerIP", "ServerIP1", ""), "db2");
+}
+
+TEST_F(StartupSequenceTest, EveryPathBalancesThePointerAndEndsTheRun) {
+  struct Path {
+    const char* name;
+    std::string reachable;
+    std::function<void(TForm1&)> inDialog;
+    const char* lastMessage;
+  };
+  const std::vector<Path> paths{
+      {"connected at once", ".", {}, "message 升级成功！"},
+      {"dialog closed", "nowhere", {}, "message 服务器连接失败！"},
+      {"dialog throws", "nowhere", [](TForm1&) { throw std::runtime_error("dialog broke"); },
+       "message 服务器连接失败！"},
+      {"out of memory in the dialog", "nowhere", [](TForm1&) { throw std::bad_alloc(); },
+       "message 服务器连接失败！"},
+      {"dialog sets the flag on a failed open", "nowhere",
+       [](TForm1& form) {
+         form.ADOCon.setConnection("", "Kvb", "still nowhere");
+         form.ADOCon.open();
+         form.connected = true;
+       },
+       "message 服务器连接失败！"},
+  };
+  for (const Path& path : paths) {
+    SCOPED_TRACE(path.name);
+    ui_ = RecordingUi{};
+    run(path.reachable, path.inDialog);
+    expectPointerBalanced(ui_.events);
+    ASSERT_GE(ui_.events.size(), 2u);
+    EXPECT_EQ(ui_.events.back(), "end");
+    EXPECT_EQ(std::count(ui_.events.begin(), ui_.events.end(), "end"), 1);
+    EXPECT_EQ(ui_.events[ui_.events.size() - 2], path.lastMessage);
+  }
+}
+
+}  // namespace
+}  // namespace upgrade

@@ -1,0 +1,11 @@
+#include "qt_front_end.h"
+
+#include "qt_server_dialog_view.h"
+
+namespace upgrade {
+
+std::unique_ptr<ServerDialogView> QtFrontEnd::createServerDialogView(ServerDialogEvents& events) {
+  return std::make_unique<QtServerDialogView>(events);
+}
+
+}  // namespace upgrade

@@ -1,0 +1,240 @@
+// The Qt view of the server connection dialog on the offscreen platform: its look,
+// its layout and Tab order, and how Qt's keys, clicks and showing reach the dialog's
+// events. What the dialog does with them is tested without Qt, in run/tests.
+#include <gtest/gtest.h>
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QComboBox>
+#include <QImage>
+#include <QImageReader>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QRawFont>
+#include <QScreen>
+#include <QTest>
+
+#include "qt_server_dialog_view.h"
+
+namespace upgrade {
+namespace {
+
+// Records what the view delivers; claims every key it is given.
+class RecordingEvents final : public ServerDialogEvents {
+ public:
+  void FormShow() override { seen.push_back("show"); }
+  bool FormKeyDown(std::optional<DialogField> focus, DialogKey key) override {
+    keys.emplace_back(focus, key);
+    return true;
+  }
+  void ButtonClick(DialogButton button) override {
+    seen.push_back(button == DialogButton::RzBitBtn1 ? "connect" : "abandon");
+  }
+
+  std::vector<std::string> seen;
+  std::vector<std::pair<std::optional<DialogField>, DialogKey>> keys;
+};
+
+// Makes the dialog the active window, so that focus and Tab work as on screen.
+void activate(QWidget& window) {
+  window.show();
+  QApplication::setActiveWindow(&window);
+  ASSERT_TRUE(window.isActiveWindow());
+}
+
+class QtServerDialogViewTest : public ::testing::Test {
+ protected:
+  RecordingEvents events_;
+  QtServerDialogView d{events_};
+};
+
+// --- Look -------------------------------------------------------------------
+
+TEST_F(QtServerDialogViewTest, LooksAsDesigned) {
+  d.show();
+  EXPECT_EQ(events_.seen, std::vector<std::string>{"show"});
+  EXPECT_EQ(d.windowTitle(), QStringLiteral("服务器连接参数配置"));
+  EXPECT_EQ(d.size(), QSize(348, 242));
+  EXPECT_EQ(d.minimumSize(), d.maximumSize()) << "fixed size";
+  const Qt::WindowFlags flags = d.windowFlags();
+  EXPECT_TRUE(flags.testFlag(Qt::WindowCloseButtonHint));
+  EXPECT_FALSE(flags.testFlag(Qt::WindowMinimizeButtonHint));
+  EXPECT_FALSE(flags.testFlag(Qt::WindowMaximizeButtonHint));
+  EXPECT_FALSE(flags.testFlag(Qt::WindowContextHelpButtonHint));
+  const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
+  EXPECT_LE((d.geometry().center() - screen.center()).manhattanLength(), 2) << "centred";
+
+  for (const QLabel* label : {d.Label1, d.Label2, d.Label3, d.Label4, d.RzLabel1}) {
+    EXPECT_FALSE(label->autoFillBackground()) << "transparent over the picture";
+  }
+  EXPECT_TRUE(d.RzComboBox1->isEditable());
+  EXPECT_TRUE(d.RzComboBox2->isEditable());
+  EXPECT_EQ(d.RzEdit1->echoMode(), QLineEdit::Normal) << "the password in clear text";
+  EXPECT_EQ(d.RzEdit2->text(), QStringLiteral("80"));
+
+  EXPECT_EQ(d.font().family(), QStringLiteral("宋体"));
+  EXPECT_EQ(d.font().pixelSize(), 12);
+  for (QWidget* bold : std::initializer_list<QWidget*>{d.Label1, d.Label2, d.Label3, d.Label4,
+                                                       d.RzBitBtn1, d.RzBitBtn2}) {
+    SCOPED_TRACE(bold->objectName().toStdString());
+    EXPECT_EQ(bold->font().family(), QStringLiteral("宋体"));
+    EXPECT_EQ(bold->font().pixelSize(), 14);
+    EXPECT_TRUE(bold->font().bold());
+  }
+  EXPECT_EQ(d.RzLabel1->font().pixelSize(), 12);
+  EXPECT_FALSE(d.RzLabel1->font().bold());
+  EXPECT_EQ(d.RzLabel1->palette().color(QPalette::WindowText), QColor(Qt::red));
+}
+
+TEST_F(QtServerDialogViewTest, SongTiResolvesToAFontWithTheChineseTexts) {
+  const QRawFont raw = QRawFont::fromFont(d.Label1->font());
+  ASSERT_TRUE(raw.isValid());
+  for (const QChar c : QStringLiteral("服务器连接参数配置数据库名称密码端口提示一般为空放弃")) {
+    EXPECT_TRUE(raw.supportsCharacter(c))
+        << "no glyph for " << QString(c).toStdString() << " in " << raw.familyName().toStdString();
+  }
+}
+
+TEST_F(QtServerDialogViewTest, BackgroundIsAJpegStretchedOverTheWindow) {
+  QImageReader reader(QStringLiteral(":/upgrade/server_dialog_background.jpg"));
+  EXPECT_EQ(reader.format(), QByteArray("jpeg")) << "decoded by the JPEG plugin";
+  const QImage picture = reader.read();
+  ASSERT_FALSE(picture.isNull()) << reader.errorString().toStdString();
+
+  EXPECT_FALSE(d.Image27->pixmap().isNull());
+  EXPECT_TRUE(d.Image27->hasScaledContents());
+  // Between the controls the picture shows; its corners are its own colours.
+  const QImage shown = d.grab().toImage();
+  const auto near = [](QColor a, QColor b) {
+    return std::abs(a.red() - b.red()) + std::abs(a.green() - b.green()) +
+               std::abs(a.blue() - b.blue()) <
+           24;
+  };
+  EXPECT_TRUE(near(shown.pixelColor(2, 2), picture.pixelColor(2, 2)));
+  EXPECT_TRUE(near(shown.pixelColor(345, 239),
+                   picture.pixelColor(picture.width() - 3, picture.height() - 3)));
+}
+
+TEST_F(QtServerDialogViewTest, ButtonsHaveTheirFaceColourAndLightUpUnderTheMouse) {
+  activate(d);
+  const QPoint inside(8, 15);  // clear of the caption and of the border
+  EXPECT_EQ(d.RzBitBtn1->grab().toImage().pixelColor(inside), QColor(236, 233, 216));
+  // The pointer comes from elsewhere in the window onto the button.
+  QTest::mouseMove(&d, QPoint(5, 5));
+  QTest::mouseMove(d.RzBitBtn1, inside);
+  ASSERT_TRUE(d.RzBitBtn1->underMouse());
+  EXPECT_NE(d.RzBitBtn1->grab().toImage().pixelColor(inside), QColor(236, 233, 216));
+}
+
+// --- Layout, keys and clicks --------------------------------------------------
+
+TEST_F(QtServerDialogViewTest, TabGoesServerPasswordPortConnectAbandonDatabase) {
+  activate(d);
+  const std::vector<QWidget*> order{d.RzComboBox1, d.RzEdit1,     d.RzEdit2,    d.RzBitBtn1,
+                                    d.RzBitBtn2,   d.RzComboBox2, d.RzComboBox1};
+  const auto focused = [this] {
+    QWidget* focus = QApplication::focusWidget();
+    for (QWidget* control : std::initializer_list<QWidget*>{d.RzComboBox1, d.RzComboBox2, d.RzEdit1,
+                                                            d.RzEdit2, d.RzBitBtn1, d.RzBitBtn2}) {
+      if (focus == control || control->isAncestorOf(focus)) {
+        return control;
+      }
+    }
+    return focus;
+  };
+  EXPECT_EQ(focused(), order.front());
+  for (std::size_t i = 1; i < order.size(); ++i) {
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+    EXPECT_EQ(focused(), order[i]) << "step " << i;
+  }
+  EXPECT_TRUE(events_.keys.empty()) << "Tab is Qt's own";
+}
+
+TEST_F(QtServerDialogViewTest, KeysReachTheDialogWithTheFocusedField) {
+  activate(d);
+  using Key = std::pair<std::optional<DialogField>, DialogKey>;
+  std::vector<Key> expected;
+  const std::pair<QWidget*, std::optional<DialogField>> controls[] = {
+      {d.RzComboBox1, DialogField::RzComboBox1},
+      {d.RzComboBox2, DialogField::RzComboBox2},
+      {d.RzEdit1, DialogField::RzEdit1},
+      {d.RzEdit2, DialogField::RzEdit2},
+      {d.RzBitBtn1, std::nullopt},
+      {d.RzBitBtn2, std::nullopt}};
+  for (const auto& [control, field] : controls) {
+    control->setFocus();
+    for (const auto& [qtKey, key] :
+         {std::pair(Qt::Key_Return, DialogKey::Enter), std::pair(Qt::Key_Enter, DialogKey::Enter),
+          std::pair(Qt::Key_F2, DialogKey::F2), std::pair(Qt::Key_Escape, DialogKey::Escape)}) {
+      QTest::keyClick(QApplication::focusWidget(), qtKey);
+      expected.emplace_back(field, key);
+    }
+  }
+  QTest::keyClick(QApplication::focusWidget(), Qt::Key_A);
+  EXPECT_EQ(events_.keys, expected) << "and no other keys";
+  EXPECT_EQ(d.RzComboBox1->count(), 0) << "Enter adds nothing to the list";
+  EXPECT_TRUE(d.isVisible()) << "what a key does is the dialog's to say";
+}
+
+TEST_F(QtServerDialogViewTest, ClicksAndFieldsGoThroughTheView) {
+  activate(d);
+  QTest::mouseClick(d.RzBitBtn1, Qt::LeftButton);
+  QTest::mouseClick(d.RzBitBtn2, Qt::LeftButton);
+  EXPECT_EQ(events_.seen, (std::vector<std::string>{"show", "connect", "abandon"}));
+
+  d.setServerList({"SPA-DB", "SPA-DB\\SQLEXPRESS"});
+  ASSERT_EQ(d.RzComboBox1->count(), 2);
+  EXPECT_EQ(d.RzComboBox1->itemText(1), QStringLiteral("SPA-DB\\SQLEXPRESS"));
+  EXPECT_EQ(d.text(DialogField::RzComboBox1), "") << "a name is offered, not picked";
+  for (const DialogField field : {DialogField::RzComboBox1, DialogField::RzComboBox2,
+                                  DialogField::RzEdit1, DialogField::RzEdit2}) {
+    d.setText(field, " 测试库 ");
+    EXPECT_EQ(d.text(field), " 测试库 ");
+    d.setFocus(field);
+    EXPECT_EQ(d.fieldOf(QApplication::focusWidget()), field);
+  }
+  d.close();
+  EXPECT_FALSE(d.isVisible());
+}
+
+TEST_F(QtServerDialogViewTest, MessageBoxIsOwnedByTheDialog) {
+  struct Seen {
+    QString title, text;
+    QMessageBox::Icon icon;
+    QWidget* parent;
+  };
+  std::vector<Seen> seen;
+  class Confirm final : public QObject {
+   public:
+    explicit Confirm(std::vector<Seen>& out) : out_(out) {
+      QCoreApplication::instance()->installEventFilter(this);
+    }
+    ~Confirm() override { QCoreApplication::instance()->removeEventFilter(this); }
+    Confirm(const Confirm&) = delete;
+    Confirm& operator=(const Confirm&) = delete;
+    bool eventFilter(QObject* watched, QEvent* event) override {
+      if (event->type() == QEvent::Show) {
+        if (auto* box = qobject_cast<QMessageBox*>(watched)) {
+          out_.push_back({box->windowTitle(), box->text(), box->icon(), box->parentWidget()});
+          QMetaObject::invokeMethod(
+              box, [box] { box->button(QMessageBox::Ok)->click(); }, Qt::QueuedConnection);
+        }
+      }
+      return false;
+    }
+
+   private:
+    std::vector<Seen>& out_;
+  } confirm(seen);
+  d.showMessage("系统提示", "服务器连接出错，请重新启动软件重试！");
+  ASSERT_EQ(seen.size(), 1u);
+  EXPECT_EQ(seen[0].title, QStringLiteral("系统提示"));
+  EXPECT_EQ(seen[0].text, QStringLiteral("服务器连接出错，请重新启动软件重试！"));
+  EXPECT_EQ(seen[0].icon, QMessageBox::Information);
+  EXPECT_EQ(seen[0].parent, &d);
+}
+
+}  // namespace
+}  // namespace upgrade
