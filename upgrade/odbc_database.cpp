@@ -69,11 +69,43 @@ SQLPOINTER integerAttribute(std::uintptr_t value) {
   return reinterpret_cast<SQLPOINTER>(value);
 }
 
+// Who gave up, from the SQLSTATE of a diagnostic record. Drivers report their own
+// failures in the HY and IM classes; time-outs and cancels are HYT00, HYT01 and
+// HY008, and class 08 is the connection. What is left came from the server.
+DatabaseError::Kind kindOf(std::u16string_view state) {
+  if (state.starts_with(u"08")) {
+    return DatabaseError::Kind::Communication;
+  }
+  if (state == u"HYT00" || state == u"HYT01" || state == u"HY008") {
+    return DatabaseError::Kind::Timeout;
+  }
+  if (state.size() != 5 || state.starts_with(u"HY") || state.starts_with(u"IM")) {
+    return DatabaseError::Kind::Client;
+  }
+  return DatabaseError::Kind::Server;
+}
+
+// Of several records, the one that says most about whether the request can have run:
+// a lost connection or a time-out outweighs a server error that came before it.
+DatabaseError::Kind weightier(DatabaseError::Kind a, DatabaseError::Kind b) {
+  using Kind = DatabaseError::Kind;
+  for (const Kind kind : {Kind::Communication, Kind::Timeout, Kind::Server}) {
+    if (a == kind || b == kind) {
+      return kind;
+    }
+  }
+  return Kind::Client;
+}
+
 // Every diagnostic record of a handle, one per line, as the driver worded it
-// ("[FreeTDS][SQL Server]...").
-std::string diagnostics(SQLSMALLINT type, SQLHANDLE handle) {
+// ("[FreeTDS][SQL Server]..."), and the kind of failure they describe.
+std::string diagnostics(SQLSMALLINT type, SQLHANDLE handle,
+                        DatabaseError::Kind* kind = nullptr) {
   constexpr SQLSMALLINT kMostRecords = 32;
   std::string out;
+  if (kind != nullptr) {
+    *kind = DatabaseError::Kind::Client;
+  }
   for (SQLSMALLINT record = 1; record <= kMostRecords; ++record) {
     SQLWCHAR state[6] = {};
     SQLINTEGER native = 0;
@@ -90,6 +122,11 @@ std::string diagnostics(SQLSMALLINT type, SQLHANDLE handle) {
     if (!SQL_SUCCEEDED(rc)) {
       break;
     }
+    if (kind != nullptr) {
+      std::u16string_view code(reinterpret_cast<const char16_t*>(state), 5);
+      code = code.substr(0, code.find(u'\0'));
+      *kind = weightier(*kind, kindOf(code));
+    }
     const std::string line = terminated(message, length);
     if (line.empty() || out.find(line) != std::string::npos) {
       continue;  // some drivers repeat a record
@@ -103,11 +140,12 @@ std::string diagnostics(SQLSMALLINT type, SQLHANDLE handle) {
 }
 
 [[noreturn]] void fail(SQLSMALLINT type, SQLHANDLE handle, std::string_view action) {
-  std::string message = handle != nullptr ? diagnostics(type, handle) : std::string();
+  auto kind = DatabaseError::Kind::Client;
+  std::string message = handle != nullptr ? diagnostics(type, handle, &kind) : std::string();
   if (message.empty()) {
     message = std::string(action) + " failed without a diagnostic from the driver";
   }
-  throw DatabaseError(message);
+  throw DatabaseError(message, kind);
 }
 
 void check(SQLRETURN rc, SQLSMALLINT type, SQLHANDLE handle, std::string_view action) {
@@ -172,13 +210,13 @@ SQLHENV newEnvironment() {
 
 class Statement {
  public:
-  explicit Statement(SQLHDBC dbc) {
+  Statement(SQLHDBC dbc, std::chrono::seconds timeout) {
     upgrade::check(SQLAllocHandle(SQL_HANDLE_STMT, dbc, &handle_), SQL_HANDLE_DBC, dbc,
                    "Allocating a statement");
     try {
       check(SQLSetStmtAttr(handle_, SQL_ATTR_QUERY_TIMEOUT,
                            integerAttribute(static_cast<std::uintptr_t>(
-                               OdbcDatabase::kStatementTimeout.count())),
+                               std::max<std::chrono::seconds::rep>(timeout.count(), 1))),
                            SQL_IS_UINTEGER),
             "Setting the statement time-out");
     } catch (...) {
@@ -379,8 +417,17 @@ std::vector<std::string> OdbcDatabase::installedDrivers() {
   return names;
 }
 
+std::chrono::seconds OdbcDatabase::remainingLoginTime(std::chrono::seconds budget,
+                                                      std::chrono::steady_clock::duration spent) {
+  // The driver counts in whole seconds. Taking off only the whole seconds spent lets
+  // the attempt end up to a second late, at worst, but never before the budget.
+  return std::max(budget - std::chrono::floor<std::chrono::seconds>(spent),
+                  std::chrono::seconds(1));
+}
+
 void OdbcDatabase::open(const ConnectionTarget& target, std::chrono::seconds loginTimeout) {
   close();
+  loginTimeout = impl_->options.loginTimeout.value_or(loginTimeout);
   const auto started = Clock::now();
   const auto driver = pickSqlServerDriver(installedDrivers());
   if (!driver) {
@@ -405,8 +452,8 @@ void OdbcDatabase::open(const ConnectionTarget& target, std::chrono::seconds log
   };
   const std::string connectionString = odbcConnectionString(target, *driver, resolve);
 
-  const auto spent = std::chrono::ceil<std::chrono::seconds>(Clock::now() - started);
-  openConnectionString(connectionString, std::max(loginTimeout - spent, std::chrono::seconds(1)));
+  openConnectionString(connectionString,
+                       remainingLoginTime(loginTimeout, Clock::now() - started));
 }
 
 void OdbcDatabase::openConnectionString(const std::string& connectionString,
@@ -472,7 +519,7 @@ bool OdbcDatabase::transactionActive() {
 }
 
 void OdbcDatabase::execute(const std::string& text, const Params& params) {
-  Statement statement(impl_->connection());
+  Statement statement(impl_->connection(), impl_->options.statementTimeout);
   const PositionalStatement positional = toPositional(text);
   statement.bind(positional, params);
   statement.run(positional);
@@ -480,7 +527,7 @@ void OdbcDatabase::execute(const std::string& text, const Params& params) {
 }
 
 Rows OdbcDatabase::query(const std::string& text, const Params& params) {
-  Statement statement(impl_->connection());
+  Statement statement(impl_->connection(), impl_->options.statementTimeout);
   const PositionalStatement positional = toPositional(text);
   statement.bind(positional, params);
   statement.run(positional);
