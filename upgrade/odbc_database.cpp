@@ -79,7 +79,8 @@ DatabaseError::Kind kindOf(std::u16string_view state) {
   if (state == u"HYT00" || state == u"HYT01" || state == u"HY008") {
     return DatabaseError::Kind::Timeout;
   }
-  if (state.size() != 5 || state.starts_with(u"HY") || state.starts_with(u"IM")) {
+  if (state.size() != 5 || state.starts_with(u"HY") || state.starts_with(u"IM") ||
+      state.starts_with(u"01")) {
     return DatabaseError::Kind::Client;
   }
   return DatabaseError::Kind::Server;
@@ -99,8 +100,7 @@ DatabaseError::Kind weightier(DatabaseError::Kind a, DatabaseError::Kind b) {
 
 // Every diagnostic record of a handle, one per line, as the driver worded it
 // ("[FreeTDS][SQL Server]..."), and the kind of failure they describe.
-std::string diagnostics(SQLSMALLINT type, SQLHANDLE handle,
-                        DatabaseError::Kind* kind = nullptr) {
+std::string diagnostics(SQLSMALLINT type, SQLHANDLE handle, DatabaseError::Kind* kind = nullptr) {
   constexpr SQLSMALLINT kMostRecords = 32;
   std::string out;
   if (kind != nullptr) {
@@ -151,6 +151,24 @@ std::string diagnostics(SQLSMALLINT type, SQLHANDLE handle,
 void check(SQLRETURN rc, SQLSMALLINT type, SQLHANDLE handle, std::string_view action) {
   if (!SQL_SUCCEEDED(rc)) {
     fail(type, handle, action);
+  }
+}
+
+// Like check(), for a request on the connection dbc. Some drivers word a lost
+// connection as a plain warning (FreeTDS: "Unexpected EOF from the server", 01000),
+// so the connection is asked whether it is still alive.
+void checkRequest(SQLRETURN rc, SQLSMALLINT type, SQLHANDLE handle, SQLHDBC dbc,
+                  std::string_view action) {
+  try {
+    check(rc, type, handle, action);
+  } catch (const DatabaseError& e) {
+    SQLUINTEGER dead = SQL_CD_FALSE;
+    if (e.kind() != DatabaseError::Kind::Communication &&
+        SQL_SUCCEEDED(SQLGetConnectAttr(dbc, SQL_ATTR_CONNECTION_DEAD, &dead, 0, nullptr)) &&
+        dead == SQL_CD_TRUE) {
+      throw DatabaseError(e.what(), DatabaseError::Kind::Communication);
+    }
+    throw;
   }
 }
 
@@ -210,7 +228,7 @@ SQLHENV newEnvironment() {
 
 class Statement {
  public:
-  Statement(SQLHDBC dbc, std::chrono::seconds timeout) {
+  Statement(SQLHDBC dbc, std::chrono::seconds timeout) : dbc_(dbc) {
     upgrade::check(SQLAllocHandle(SQL_HANDLE_STMT, dbc, &handle_), SQL_HANDLE_DBC, dbc,
                    "Allocating a statement");
     try {
@@ -235,7 +253,7 @@ class Statement {
   [[nodiscard]] SQLHSTMT get() const { return handle_; }
 
   void check(SQLRETURN rc, std::string_view action) const {
-    upgrade::check(rc, SQL_HANDLE_STMT, handle_, action);
+    checkRequest(rc, SQL_HANDLE_STMT, handle_, dbc_, action);
   }
 
   // Named markers become '?', bound in marker order; a name used twice is bound
@@ -359,6 +377,7 @@ class Statement {
     SQLLEN indicator = 0;
   };
 
+  SQLHDBC dbc_;
   SQLHSTMT handle_ = SQL_NULL_HSTMT;
   std::vector<Binding> bindings_;
 };
@@ -378,7 +397,7 @@ struct OdbcDatabase::Impl {
 
   void endTransaction(SQLSMALLINT completion, std::string_view action) const {
     const SQLHDBC dbc = connection();
-    check(SQLEndTran(SQL_HANDLE_DBC, dbc, completion), SQL_HANDLE_DBC, dbc, action);
+    checkRequest(SQLEndTran(SQL_HANDLE_DBC, dbc, completion), SQL_HANDLE_DBC, dbc, dbc, action);
   }
 };
 
@@ -452,8 +471,7 @@ void OdbcDatabase::open(const ConnectionTarget& target, std::chrono::seconds log
   };
   const std::string connectionString = odbcConnectionString(target, *driver, resolve);
 
-  openConnectionString(connectionString,
-                       remainingLoginTime(loginTimeout, Clock::now() - started));
+  openConnectionString(connectionString, remainingLoginTime(loginTimeout, Clock::now() - started));
 }
 
 void OdbcDatabase::openConnectionString(const std::string& connectionString,

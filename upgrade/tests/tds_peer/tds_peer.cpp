@@ -44,6 +44,7 @@ constexpr std::uint8_t kDone = 0xFD;
 constexpr std::uint8_t kDoneProc = 0xFE;
 constexpr std::uint8_t kDoneInProc = 0xFF;
 
+constexpr std::uint16_t kDoneMore = 0x01;
 constexpr std::uint16_t kDoneError = 0x02;
 constexpr std::uint16_t kDoneCount = 0x10;
 constexpr std::uint16_t kDoneAttention = 0x20;
@@ -704,7 +705,7 @@ Bytes TdsPeer::Impl::respond(TdsRequest& request) {
         resultSet(out, {u"kinid", u"kindname", u"Parent", u"sign", u"leve", u"SRemark"}, rows);
       } else if (text == "select @@trancount") {
         resultSet(out, {}, {{transactionOpen ? u"1" : u"0"}});
-      } else if (text.starts_with("select")) {
+      } else if (text.starts_with("select") && text.find(" into ") == std::string::npos) {
         throw Violation{"a query the peer has no answer for: " + toUtf8(request.text)};
       } else {
         const bool insert = text.starts_with("insert");
@@ -727,7 +728,7 @@ Bytes TdsPeer::Impl::respond(TdsRequest& request) {
           rows = 1;
         }
       }
-      done(out, kDoneInProc, kDoneCount, rows);
+      done(out, kDoneInProc, kDoneMore | kDoneCount, rows);
       out.u8(kReturnStatus).u32(0);
       done(out, kDoneProc, 0);
       break;
@@ -956,7 +957,7 @@ std::string json(std::u16string_view text) {
 
 std::string toJsonLine(const TdsRequest& request) {
   static constexpr std::array<const char*, 5> kNames = {"batch", "rpc", "begin", "commit",
-                                                         "rollback"};
+                                                        "rollback"};
   std::string out = "{\"n\":" + std::to_string(request.number) + ",\"request\":\"" +
                     kNames.at(static_cast<size_t>(request.kind)) + "\"";
   if (request.kind == TdsRequest::Kind::Batch || request.kind == TdsRequest::Kind::Rpc) {

@@ -33,10 +33,10 @@ struct TdsRequest {
 
   int number = 0;  // counted from 1 over the peer's life, across connections
   Kind kind = Kind::Batch;
-  std::u16string text;         // the batch, or sp_executesql's statement, as received
-  std::u16string definitions;  // sp_executesql's parameter list ("@P1 NVARCHAR(9)")
-  std::vector<Value> values;   // sp_executesql's values, in order
-  bool beginNext = false;      // a commit or rollback that starts the next transaction
+  std::u16string text;           // the batch, or sp_executesql's statement, as received
+  std::u16string definitions;    // sp_executesql's parameter list ("@P1 NVARCHAR(9)")
+  std::vector<Value> values;     // sp_executesql's values, in order
+  bool beginNext = false;        // a commit or rollback that starts the next transaction
   std::uint64_t descriptor = 0;  // the transaction descriptor the request carried
 };
 
