@@ -133,7 +133,9 @@ TEST_F(OverTheWire, ANamedInstanceIsFoundThroughTheBrowser) {
 
 TEST_F(OverTheWire, FailedLoginsCarryTheReasonAndEndWithinTheBudget) {
   TdsPeer& refusing = startPeer({.login = TdsPeer::Login::Refuse});
-  OdbcDatabase db(shortTimeouts());
+  OdbcDatabase::Options options;
+  options.loginTimeout = std::chrono::seconds(1);
+  OdbcDatabase db(options);
   try {
     db.open(targetFor(refusing), std::chrono::seconds(15));
     ADD_FAILURE() << "a refused login opened";

@@ -21,7 +21,6 @@ namespace upgrade::testing {
 inline OdbcDatabase::Options shortTimeouts() {
   OdbcDatabase::Options options;
   options.statementTimeout = std::chrono::seconds(1);
-  options.loginTimeout = std::chrono::seconds(1);
   return options;
 }
 
