@@ -71,16 +71,17 @@ SQLPOINTER integerAttribute(std::uintptr_t value) {
 
 // Who gave up, from the SQLSTATE of a diagnostic record. Drivers report their own
 // failures in the HY and IM classes; time-outs and cancels are HYT00, HYT01 and
-// HY008, and class 08 is the connection. What is left came from the server.
-DatabaseError::Kind kindOf(std::u16string_view state) {
-  if (state.starts_with(u"08")) {
+// HY008, class 08 is the connection, and class 01 holds warnings, never a refusal.
+// What is left came from the server.
+DatabaseError::Kind kindOf(std::string_view state) {
+  if (state.starts_with("08")) {
     return DatabaseError::Kind::Communication;
   }
-  if (state == u"HYT00" || state == u"HYT01" || state == u"HY008") {
+  if (state == "HYT00" || state == "HYT01" || state == "HY008") {
     return DatabaseError::Kind::Timeout;
   }
-  if (state.size() != 5 || state.starts_with(u"HY") || state.starts_with(u"IM") ||
-      state.starts_with(u"01")) {
+  if (state.size() != 5 || state.starts_with("HY") || state.starts_with("IM") ||
+      state.starts_with("01")) {
     return DatabaseError::Kind::Client;
   }
   return DatabaseError::Kind::Server;
@@ -123,9 +124,8 @@ std::string diagnostics(SQLSMALLINT type, SQLHANDLE handle, DatabaseError::Kind*
       break;
     }
     if (kind != nullptr) {
-      std::u16string_view code(reinterpret_cast<const char16_t*>(state), 5);
-      code = code.substr(0, code.find(u'\0'));
-      *kind = weightier(*kind, kindOf(code));
+      const auto* end = std::find(state, state + 5, SQLWCHAR{0});
+      *kind = weightier(*kind, kindOf(narrow(state, static_cast<size_t>(end - state))));
     }
     const std::string line = terminated(message, length);
     if (line.empty() || out.find(line) != std::string::npos) {
