@@ -17,7 +17,22 @@ namespace upgrade {
 // driver's own message so that it can be shown or compared in tests.
 class DatabaseError : public std::runtime_error {
  public:
-  using std::runtime_error::runtime_error;
+  // Who gave up on the request. Only a refusal by the server is about the statement
+  // itself; after a time-out or a lost connection nobody knows whether it ran.
+  enum class Kind {
+    Server,         // the server raised an error for the request
+    Timeout,        // the client gave up waiting, or cancelled the request
+    Communication,  // the connection failed
+    Client,         // the driver, the driver manager or this program refused it
+  };
+
+  explicit DatabaseError(const std::string& message, Kind kind = Kind::Client)
+      : std::runtime_error(message), kind_(kind) {}
+
+  [[nodiscard]] Kind kind() const noexcept { return kind_; }
+
+ private:
+  Kind kind_;
 };
 
 // A bound parameter value: text (UTF-8) or a boolean (sent as a bit).

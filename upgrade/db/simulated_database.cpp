@@ -93,11 +93,16 @@ void SimulatedDatabase::failIfAsked(JournalEntry& entry) {
   if (containsAny(entry.text, options_.abortTransactionOn)) {
     entry.failed = true;
     inTransaction_ = false;  // the server rolled everything back on its own
-    throw DatabaseError("simulated: transaction chosen as deadlock victim");
+    throw DatabaseError("simulated: transaction chosen as deadlock victim",
+                        DatabaseError::Kind::Server);
   }
   if (containsAny(entry.text, options_.failOn)) {
     entry.failed = true;
-    throw DatabaseError("simulated: statement failed");
+    throw DatabaseError("simulated: statement failed", DatabaseError::Kind::Server);
+  }
+  if (containsAny(entry.text, options_.timeOutOn)) {
+    entry.failed = true;
+    throw DatabaseError("simulated: timeout expired", DatabaseError::Kind::Timeout);
   }
 }
 

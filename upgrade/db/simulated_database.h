@@ -32,6 +32,8 @@ class SimulatedDatabase final : public Database {
     // Like failOn, but the server also ends the open transaction, as SQL Server does
     // for a deadlock victim.
     std::vector<std::string> abortTransactionOn;
+    // Like failOn, but the client gave up waiting: the statement's fate is unknown.
+    std::vector<std::string> timeOutOn;
     bool failOpen = false;
     bool failCommit = false;
     bool failRollback = false;

@@ -41,7 +41,13 @@ void Body::continued(std::initializer_list<std::string_view> pieces) {
 void Body::tolerant(std::string_view text) {
   try {
     plain(text);
-  } catch (const DatabaseError&) {
+  } catch (const DatabaseError& e) {
+    // After a time-out or a lost connection nobody knows whether the statement ran
+    // or is still waiting on a lock; skipping it could leave the schema wrong for
+    // good, since no later step comes back to it.
+    if (e.kind() != DatabaseError::Kind::Server) {
+      throw;
+    }
     if (!query_->database().transactionActive()) {
       throw DatabaseError("the server ended the transaction after a tolerated failure");
     }

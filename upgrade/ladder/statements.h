@@ -26,9 +26,10 @@ class Body {
   // command sent carries CR LF between the pieces and at its end.
   void continued(std::initializer_list<std::string_view> pieces);
 
-  // A plain statement whose failure is dropped. If the server ended the step's
-  // transaction while failing it, the step must not go on outside the transaction,
-  // so that case still fails the step.
+  // A plain statement whose failure is dropped when the server refused it. If the
+  // server ended the step's transaction while failing it, the step must not go on
+  // outside the transaction, so that case still fails the step; so does a time-out
+  // or a lost connection, after which the statement's fate is unknown.
   void tolerant(std::string_view text);
 
   // close, clear, add the line, set the named parameter, execute.

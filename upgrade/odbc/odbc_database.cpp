@@ -21,13 +21,13 @@ using namespace odbc_detail;
 
 class Statement {
  public:
-  explicit Statement(SQLHDBC dbc) {
+  Statement(SQLHDBC dbc, std::chrono::seconds timeout) : dbc_(dbc) {
     odbc_detail::check(SQLAllocHandle(SQL_HANDLE_STMT, dbc, &handle_), SQL_HANDLE_DBC, dbc,
                        "Allocating a statement");
     try {
       check(SQLSetStmtAttr(handle_, SQL_ATTR_QUERY_TIMEOUT,
                            integerAttribute(static_cast<std::uintptr_t>(
-                               OdbcDatabase::kStatementTimeout.count())),
+                               std::max<std::chrono::seconds::rep>(timeout.count(), 1))),
                            SQL_IS_UINTEGER),
             "Setting the statement time-out");
     } catch (...) {
@@ -46,7 +46,7 @@ class Statement {
   [[nodiscard]] SQLHSTMT get() const { return handle_; }
 
   void check(SQLRETURN rc, std::string_view action) const {
-    odbc_detail::check(rc, SQL_HANDLE_STMT, handle_, action);
+    checkRequest(rc, SQL_HANDLE_STMT, handle_, dbc_, action);
   }
 
   // Named markers become '?', bound in marker order; a name used twice is bound
@@ -170,6 +170,7 @@ class Statement {
     SQLLEN indicator = 0;
   };
 
+  SQLHDBC dbc_;
   SQLHSTMT handle_ = SQL_NULL_HSTMT;
   std::vector<Binding> bindings_;
 };
@@ -189,7 +190,7 @@ struct OdbcDatabase::Impl {
 
   void endTransaction(SQLSMALLINT completion, std::string_view action) const {
     const SQLHDBC dbc = connection();
-    check(SQLEndTran(SQL_HANDLE_DBC, dbc, completion), SQL_HANDLE_DBC, dbc, action);
+    checkRequest(SQLEndTran(SQL_HANDLE_DBC, dbc, completion), SQL_HANDLE_DBC, dbc, dbc, action);
   }
 };
 
@@ -228,8 +229,17 @@ std::vector<std::string> OdbcDatabase::installedDrivers() {
   return names;
 }
 
+std::chrono::seconds OdbcDatabase::remainingLoginTime(std::chrono::seconds budget,
+                                                      std::chrono::steady_clock::duration spent) {
+  // The driver counts in whole seconds. Taking off only the whole seconds spent lets
+  // the attempt end up to a second late, at worst, but never before the budget.
+  return std::max(budget - std::chrono::floor<std::chrono::seconds>(spent),
+                  std::chrono::seconds(1));
+}
+
 void OdbcDatabase::open(const ConnectionTarget& target, std::chrono::seconds loginTimeout) {
   close();
+  loginTimeout = impl_->options.loginTimeout.value_or(loginTimeout);
   const auto started = Clock::now();
   const auto driver = pickSqlServerDriver(installedDrivers());
   if (!driver) {
@@ -254,8 +264,7 @@ void OdbcDatabase::open(const ConnectionTarget& target, std::chrono::seconds log
   };
   const std::string connectionString = odbcConnectionString(target, *driver, resolve);
 
-  const auto spent = std::chrono::ceil<std::chrono::seconds>(Clock::now() - started);
-  openConnectionString(connectionString, std::max(loginTimeout - spent, std::chrono::seconds(1)));
+  openConnectionString(connectionString, remainingLoginTime(loginTimeout, Clock::now() - started));
 }
 
 void OdbcDatabase::openConnectionString(const std::string& connectionString,
@@ -321,7 +330,7 @@ bool OdbcDatabase::transactionActive() {
 }
 
 void OdbcDatabase::execute(const std::string& text, const Params& params) {
-  Statement statement(impl_->connection());
+  Statement statement(impl_->connection(), impl_->options.statementTimeout);
   const PositionalStatement positional = toPositional(text);
   statement.bind(positional, params);
   statement.run(positional);
@@ -329,7 +338,7 @@ void OdbcDatabase::execute(const std::string& text, const Params& params) {
 }
 
 Rows OdbcDatabase::query(const std::string& text, const Params& params) {
-  Statement statement(impl_->connection());
+  Statement statement(impl_->connection(), impl_->options.statementTimeout);
   const PositionalStatement positional = toPositional(text);
   statement.bind(positional, params);
   statement.run(positional);

@@ -10,6 +10,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -25,6 +26,10 @@ class OdbcDatabase final : public Database {
   struct Options {
     // Where the SQL Server Browser answers; only tests move it off 1434.
     std::uint16_t browserPort = 1434;
+    // Tests shorten these so that a server that stops answering costs seconds.
+    std::chrono::seconds statementTimeout = kStatementTimeout;
+    // When set, replaces the login time-out that open() is given.
+    std::optional<std::chrono::seconds> loginTimeout;
   };
 
   OdbcDatabase();
@@ -35,7 +40,7 @@ class OdbcDatabase final : public Database {
 
   // Picks the installed SQL Server driver, maps the settings onto it and connects.
   // A named instance's port is looked up first; the lookup and the login together
-  // stay within loginTimeout (give or take a second).
+  // take loginTimeout, and never give up before it.
   void open(const ConnectionTarget& target, std::chrono::seconds loginTimeout) override;
   // Connects with a finished ODBC connection string, for any driver (tests use it
   // with the SQLite driver).
@@ -48,6 +53,11 @@ class OdbcDatabase final : public Database {
   [[nodiscard]] bool transactionActive() override;
   void execute(const std::string& text, const Params& params) override;
   Rows query(const std::string& text, const Params& params) override;
+
+  // The login time-out for the driver once `spent` of the budget has gone to
+  // finding the driver and the instance's port.
+  static std::chrono::seconds remainingLoginTime(std::chrono::seconds budget,
+                                                 std::chrono::steady_clock::duration spent);
 
   // The drivers the driver manager knows, in its order; empty when there is none or
   // no driver manager at all.

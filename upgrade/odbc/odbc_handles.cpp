@@ -37,9 +37,46 @@ SQLPOINTER integerAttribute(std::uintptr_t value) {
   return reinterpret_cast<SQLPOINTER>(value);
 }
 
-std::string diagnostics(SQLSMALLINT type, SQLHANDLE handle) {
+namespace {
+
+// Who gave up, from the SQLSTATE of a diagnostic record. Drivers report their own
+// failures in the HY and IM classes; time-outs and cancels are HYT00, HYT01 and
+// HY008, class 08 is the connection, and class 01 holds warnings, never a refusal.
+// What is left came from the server.
+DatabaseError::Kind kindOf(std::string_view state) {
+  if (state.starts_with("08")) {
+    return DatabaseError::Kind::Communication;
+  }
+  if (state == "HYT00" || state == "HYT01" || state == "HY008") {
+    return DatabaseError::Kind::Timeout;
+  }
+  if (state.size() != 5 || state.starts_with("HY") || state.starts_with("IM") ||
+      state.starts_with("01")) {
+    return DatabaseError::Kind::Client;
+  }
+  return DatabaseError::Kind::Server;
+}
+
+// Of several records, the one that says most about whether the request can have run:
+// a lost connection or a time-out outweighs a server error that came before it.
+DatabaseError::Kind weightier(DatabaseError::Kind a, DatabaseError::Kind b) {
+  using Kind = DatabaseError::Kind;
+  for (const Kind kind : {Kind::Communication, Kind::Timeout, Kind::Server}) {
+    if (a == kind || b == kind) {
+      return kind;
+    }
+  }
+  return Kind::Client;
+}
+
+}  // namespace
+
+std::string diagnostics(SQLSMALLINT type, SQLHANDLE handle, DatabaseError::Kind* kind) {
   constexpr SQLSMALLINT kMostRecords = 32;
   std::string out;
+  if (kind != nullptr) {
+    *kind = DatabaseError::Kind::Client;
+  }
   for (SQLSMALLINT record = 1; record <= kMostRecords; ++record) {
     SQLWCHAR state[6] = {};
     SQLINTEGER native = 0;
@@ -56,6 +93,10 @@ std::string diagnostics(SQLSMALLINT type, SQLHANDLE handle) {
     if (!SQL_SUCCEEDED(rc)) {
       break;
     }
+    if (kind != nullptr) {
+      const auto* end = std::find(state, state + 5, SQLWCHAR{0});
+      *kind = weightier(*kind, kindOf(narrow(state, static_cast<size_t>(end - state))));
+    }
     const std::string line = terminated(message, length);
     if (line.empty() || out.find(line) != std::string::npos) {
       continue;  // some drivers repeat a record
@@ -69,16 +110,32 @@ std::string diagnostics(SQLSMALLINT type, SQLHANDLE handle) {
 }
 
 [[noreturn]] void fail(SQLSMALLINT type, SQLHANDLE handle, std::string_view action) {
-  std::string message = handle != nullptr ? diagnostics(type, handle) : std::string();
+  auto kind = DatabaseError::Kind::Client;
+  std::string message = handle != nullptr ? diagnostics(type, handle, &kind) : std::string();
   if (message.empty()) {
     message = std::string(action) + " failed without a diagnostic from the driver";
   }
-  throw DatabaseError(message);
+  throw DatabaseError(message, kind);
 }
 
 void check(SQLRETURN rc, SQLSMALLINT type, SQLHANDLE handle, std::string_view action) {
   if (!SQL_SUCCEEDED(rc)) {
     fail(type, handle, action);
+  }
+}
+
+void checkRequest(SQLRETURN rc, SQLSMALLINT type, SQLHANDLE handle, SQLHDBC dbc,
+                  std::string_view action) {
+  try {
+    check(rc, type, handle, action);
+  } catch (const DatabaseError& e) {
+    SQLUINTEGER dead = SQL_CD_FALSE;
+    if (e.kind() != DatabaseError::Kind::Communication &&
+        SQL_SUCCEEDED(SQLGetConnectAttr(dbc, SQL_ATTR_CONNECTION_DEAD, &dead, 0, nullptr)) &&
+        dead == SQL_CD_TRUE) {
+      throw DatabaseError(e.what(), DatabaseError::Kind::Communication);
+    }
+    throw;
   }
 }
 

@@ -31,13 +31,21 @@ using WideText = std::vector<SQLWCHAR>;
 [[nodiscard]] SQLPOINTER integerAttribute(std::uintptr_t value);
 
 // Every diagnostic record of a handle, one per line, as the driver worded it
-// ("[FreeTDS][SQL Server]...").
-[[nodiscard]] std::string diagnostics(SQLSMALLINT type, SQLHANDLE handle);
+// ("[FreeTDS][SQL Server]..."), and, when kind is given, the kind of failure they
+// describe.
+[[nodiscard]] std::string diagnostics(SQLSMALLINT type, SQLHANDLE handle,
+                                      DatabaseError::Kind* kind = nullptr);
 
 // Throws DatabaseError with the handle's diagnostics, or says that action failed
 // when the driver left none.
 [[noreturn]] void fail(SQLSMALLINT type, SQLHANDLE handle, std::string_view action);
 void check(SQLRETURN rc, SQLSMALLINT type, SQLHANDLE handle, std::string_view action);
+
+// Like check(), for a request on the connection dbc. Some drivers word a lost
+// connection as a plain warning (FreeTDS: "Unexpected EOF from the server", 01000),
+// so the connection is asked whether it is still alive.
+void checkRequest(SQLRETURN rc, SQLSMALLINT type, SQLHANDLE handle, SQLHDBC dbc,
+                  std::string_view action);
 
 // An environment and a connection handle that free themselves unless handed on.
 struct Handles {

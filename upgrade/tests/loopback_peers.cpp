@@ -292,4 +292,16 @@ std::vector<CapturedLogin> PretendSqlServer::logins() const {
   return logins_;
 }
 
+Fd listeningLoopbackSocket(std::uint16_t& port) {
+  Fd listener = boundSocket(SOCK_STREAM, port);
+  if (::listen(listener.get(), 8) != 0) {
+    throw std::runtime_error("listen() failed");
+  }
+  return listener;
+}
+
+CapturedLogin decodeTdsLogin(const Bytes& login) {
+  return decodeLogin(login);
+}
+
 }  // namespace upgrade::testing

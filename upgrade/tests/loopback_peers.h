@@ -127,4 +127,10 @@ class PretendSqlServer {
   Worker worker_;
 };
 
+// The building blocks of the peers above, for other peers built on them.
+// A TCP socket listening on 127.0.0.1 on a port the system picks.
+Fd listeningLoopbackSocket(std::uint16_t& port);
+// A LOGIN7 message decoded; throws std::out_of_range when a field lies outside it.
+CapturedLogin decodeTdsLogin(const Bytes& login);
+
 }  // namespace upgrade::testing

@@ -202,6 +202,17 @@ TEST(TolerantStatement, FailsTheStepWhenTheServerEndedTheTransaction) {
   EXPECT_THROW(Body(q).tolerant("ALTER Table UserQx add bjqy bit"), DatabaseError);
 }
 
+TEST(TolerantStatement, FailsTheStepWhenTheStatementTimedOut) {
+  // The transaction lives on, but the statement may still be waiting on a lock:
+  // skipping it would leave the column missing for good.
+  SimulatedDatabase db({.timeOutOn = {"ALTER Table UserQx add bjqy bit"}});
+  db.open({}, std::chrono::seconds(1));
+  StepQuery q(db);
+  db.begin();
+  EXPECT_THROW(Body(q).tolerant("ALTER Table UserQx add bjqy bit"), DatabaseError);
+  EXPECT_TRUE(db.transactionActive());
+}
+
 TEST(TolerantStatement, SuccessSendsNoTransactionCheck) {
   SimulatedDatabase db;
   db.open({}, std::chrono::seconds(1));

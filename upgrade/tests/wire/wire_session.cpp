@@ -1,0 +1,143 @@
+#include "wire_session.h"
+
+#include <algorithm>
+
+#include "odbc_test_config.h"
+#include "sql_parameters.h"
+#include "utf16.h"
+
+namespace upgrade::testing {
+namespace {
+
+class RecordingControl final : public ladder::RunControl {
+ public:
+  void showBusyPointer() noexcept override {}
+  void restorePointer() noexcept override {}
+  void showMessage(std::string_view /*title*/, std::string_view text) noexcept override {
+    message = text;
+  }
+  void endRun() noexcept override {}
+  std::string message;
+};
+
+TdsRequest::Value wireValue(const ParamValue& value) {
+  if (const auto* text = std::get_if<std::string>(&value)) {
+    const std::u16string units = toUtf16(*text);
+    // The column size the ODBC layer binds: the text's UTF-16 units, at least one.
+    return {"NVARCHAR(" + std::to_string(std::max<size_t>(units.size(), 1)) + ")", units};
+  }
+  return {"BIT", std::get<bool>(value) ? u"1" : u"0"};
+}
+
+}  // namespace
+
+void OverTheWire::SetUp() {
+  ASSERT_EQ(missingTestDrivers(), "");
+}
+
+void OverTheWire::TearDown() {
+  for (const auto& peer : peers_) {
+    for (const auto& violation : peer->violations()) {
+      ADD_FAILURE() << "the peer did not understand: " << violation;
+    }
+  }
+}
+
+TdsPeer& OverTheWire::startPeer(TdsPeer::Options options) {
+  peers_.push_back(std::make_unique<TdsPeer>(std::move(options)));
+  return *peers_.back();
+}
+
+std::string OverTheWire::runLadder(TdsPeer& peer) {
+  OdbcDatabase db(shortTimeouts());
+  db.open(targetFor(peer), std::chrono::seconds(15));
+  ladder::StepQuery query(db);
+  RecordingControl control;
+  ladder::runLadder(db, query, control);
+  db.close();
+  return control.message;
+}
+
+std::vector<TdsRequest> wireForm(const std::vector<JournalEntry>& journal) {
+  std::vector<TdsRequest> out;
+  for (const auto& entry : journal) {
+    TdsRequest request;
+    switch (entry.kind) {
+      case JournalEntry::Kind::Begin:
+        continue;
+      case JournalEntry::Kind::Commit:
+      case JournalEntry::Kind::Rollback:
+        request.kind = entry.kind == JournalEntry::Kind::Commit ? TdsRequest::Kind::Commit
+                                                                : TdsRequest::Kind::Rollback;
+        request.beginNext = true;
+        break;
+      case JournalEntry::Kind::Open:
+      case JournalEntry::Kind::Execute: {
+        const PositionalStatement positional = toPositional(entry.text);
+        if (positional.names.empty()) {
+          request.kind = TdsRequest::Kind::Batch;
+          request.text = toUtf16(positional.text);
+          break;
+        }
+        // The driver numbers the markers: the n-th '?' becomes @Pn.
+        request.kind = TdsRequest::Kind::Rpc;
+        std::string text;
+        std::string definitions;
+        size_t n = 0;
+        for (const char c : positional.text) {
+          if (c != '?') {
+            text += c;
+            continue;
+          }
+          const std::string marker = "@P" + std::to_string(++n);
+          text += marker;
+          const auto& name = positional.names.at(n - 1);
+          const auto param = std::find_if(entry.params.begin(), entry.params.end(),
+                                          [&](const Param& p) { return p.name == name; });
+          request.values.push_back(wireValue(param->value));
+          definitions += (n == 1 ? "" : ",") + marker + " " + request.values.back().type;
+        }
+        request.text = toUtf16(text);
+        request.definitions = toUtf16(definitions);
+        break;
+      }
+    }
+    out.push_back(std::move(request));
+  }
+  return out;
+}
+
+std::vector<JournalEntry> simulatedRun(SimulatedDatabase::Options options) {
+  SimulatedDatabase db(std::move(options));
+  db.open({}, std::chrono::seconds(15));
+  ladder::StepQuery query(db);
+  RecordingControl control;
+  ladder::runLadder(db, query, control);
+  return db.journal();
+}
+
+void expectSameRequests(const std::vector<TdsRequest>& actual,
+                        const std::vector<TdsRequest>& expected) {
+  EXPECT_EQ(actual.size(), expected.size()) << "requests received and expected";
+  const size_t common = std::min(actual.size(), expected.size());
+  for (size_t i = 0; i < common; ++i) {
+    const TdsRequest& a = actual[i];
+    const TdsRequest& e = expected[i];
+    const bool same = a.kind == e.kind && a.text == e.text && a.definitions == e.definitions &&
+                      a.beginNext == e.beginNext && a.values.size() == e.values.size() &&
+                      std::equal(a.values.begin(), a.values.end(), e.values.begin(),
+                                 [](const TdsRequest::Value& x, const TdsRequest::Value& y) {
+                                   return x.type == y.type && x.text == y.text;
+                                 });
+    if (!same) {
+      TdsRequest shown = e;
+      shown.number = a.number;
+      shown.descriptor = a.descriptor;
+      ADD_FAILURE() << "request " << i + 1 << " differs\n  received: " << toJsonLine(a)
+                    << "\n  expected: " << toJsonLine(shown);
+      return;
+    }
+  }
+}
+
+}  // namespace upgrade::testing
