@@ -1,7 +1,8 @@
 #include "unattended.h"
 
+#include <string>
 #include <string_view>
-#include <utility>
+#include <vector>
 
 #include "Unit1.h"
 

@@ -7,8 +7,7 @@
 
 #include <cstdio>
 #include <memory>
-#include <optional>
-#include <string>
+#include <string_view>
 
 #include "update_program.h"
 
