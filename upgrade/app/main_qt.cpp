@@ -3,11 +3,17 @@
 // is created.
 #include <QApplication>
 
+#include "command_line.h"
 #include "qt_front_end.h"
+#include "unattended.h"
 #include "update_program.h"
 
 int main(int argc, char** argv) {
-  // The program takes no arguments, and passes none on to the toolkit.
+  // Decided before the toolkit exists: an unattended run needs no display.
+  if (upgrade::unattendedRequested(argc, argv)) {
+    return upgrade::runUnattended(upgrade::productionParts());
+  }
+  // No arguments are passed on to the toolkit.
   int toolkitArgc = argc > 0 ? 1 : 0;
   QApplication app(toolkitArgc, argv);
   // Only the end of the run ends the program, not the closing of a message box.

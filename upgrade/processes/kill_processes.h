@@ -6,6 +6,7 @@
 // Free of any GUI toolkit, so that the Windows build of the core can use it too.
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <string_view>
 
@@ -20,12 +21,18 @@ inline constexpr std::size_t kMaxExecutableText = 260;
 // ascending process ids). A process matches when the file-name part of its
 // executable file text (after the last path separator) equals name, or when the
 // whole text does; both ignore the case of the letters a to z and of nothing else.
-// Each match is terminated with exit code 0: another process is killed outright
-// (SIGKILL on Linux, TerminateProcess on Windows); when the walk reaches this
-// process, the program ends there with exit status 0, and matches later in the
+// Each match is terminated. On Windows another process ends at once with exit
+// code 0 (TerminateProcess). Linux cannot give another process an exit status:
+// there each match is sent SIGTERM, and those still running after
+// kTerminationGrace get SIGKILL; the routine waits for them before it goes on.
+// When the walk reaches this process, the program ends there with exit status 0
+// (on Linux once the matches before it have ended), and matches later in the
 // snapshot are left running. Processes that may not be inspected or terminated are
 // passed over. Returns only when this process did not match.
 void KillProcessesByName(std::string_view name);
+
+// How long, on Linux, a process has to end after SIGTERM before it is killed.
+inline constexpr std::chrono::milliseconds kTerminationGrace{2000};
 
 enum class PathSeparators { Slash, SlashOrBackslash };
 // '/' on Linux, '\' or '/' on Windows.

@@ -184,9 +184,7 @@ std::string trimBlanks(std::string_view text) {
 }
 
 std::optional<int> portFromText(std::string_view text) {
-  while (!text.empty() && text.front() == ' ') {
-    text.remove_prefix(1);
-  }
+  // The settings file's own reading, so that a port reads the same in both.
   return parseProfileInteger(text);
 }
 

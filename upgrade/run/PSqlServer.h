@@ -81,7 +81,8 @@ inline constexpr EnterStep kEnterWalk[] = {
 [[nodiscard]] std::string trimBlanks(std::string_view text);
 
 // The port as typed, read as a whole number: decimal, or hexadecimal after "$" or
-// "0x"; leading spaces are allowed. nullopt for anything else.
+// "0x"; leading spaces and tabs are allowed, as in the settings file. nullopt for
+// anything else.
 [[nodiscard]] std::optional<int> portFromText(std::string_view text);
 
 }  // namespace upgrade

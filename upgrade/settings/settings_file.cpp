@@ -345,6 +345,10 @@ void SettingsFile::writeInteger(std::string_view section, std::string_view key, 
 }
 
 std::optional<int> parseProfileInteger(std::string_view text) noexcept {
+  // Quotes keep blanks in a value ("  81"); the profile functions skip them.
+  while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) {
+    text.remove_prefix(1);
+  }
   bool hex = false;
   bool negative = false;
   if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {

@@ -60,10 +60,11 @@ class SettingsFile {
   std::filesystem::path path_;
 };
 
-// A profile integer: "0x"/"0X" followed by hexadecimal digits, or an optional sign
-// followed by decimal digits or by "$" and hexadecimal digits. Hexadecimal values
-// up to FFFFFFFF wrap into the negative range, as the profile functions do; anything
-// else, including an empty text, gives nullopt.
+// A profile integer, after any leading spaces and tabs: "0x"/"0X" followed by
+// hexadecimal digits, or an optional sign followed by decimal digits or by "$" and
+// hexadecimal digits. Hexadecimal values up to FFFFFFFF wrap into the negative
+// range, as the profile functions do; anything else, including an empty text or
+// trailing blanks, gives nullopt.
 [[nodiscard]] std::optional<int> parseProfileInteger(std::string_view text) noexcept;
 
 }  // namespace upgrade

@@ -1,9 +1,9 @@
 // KillProcessesByName against processes the test starts itself: copies of sleep
 // under chosen file names, and a probe that calls it from inside a matching
 // process. Each name carries the test's process id, so runs side by side never
-// reach each other's processes. How a process ended (SIGKILL from the routine, or
-// the SIGTERM the test sends afterwards to whatever is left) tells whether it
-// matched; nothing waits on time.
+// reach each other's processes. The routine returns once its matches have ended, so
+// right after it a process has either ended (matched, and by which signal) or still
+// runs (passed over); nothing waits on time.
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <spawn.h>
@@ -62,9 +62,11 @@ class Processes {
 
   [[nodiscard]] const fs::path& dir() const { return dir_; }
 
-  // Copies program to relative (under the directory) and starts it. posix_spawn
-  // returns once the child has executed the copy, so /proc already names it.
-  pid_t start(const fs::path& program, const fs::path& relative, int input = -1) {
+  // Copies program to relative (under the directory) and starts it, with SIGTERM
+  // blocked when asked. posix_spawn returns once the child has executed the copy,
+  // so /proc already names it.
+  pid_t start(const fs::path& program, const fs::path& relative, int input = -1,
+              bool blockTerm = false) {
     const fs::path file = dir_ / relative;
     fs::create_directories(file.parent_path());
     fs::copy_file(program, file);
@@ -77,8 +79,18 @@ class Processes {
     std::string arg0 = file.filename().string();
     std::string arg1 = program == kSleep ? "infinity" : name;
     char* argv[] = {arg0.data(), arg1.data(), nullptr};
+    posix_spawnattr_t attributes;
+    posix_spawnattr_init(&attributes);
+    if (blockTerm) {
+      sigset_t blocked;
+      sigemptyset(&blocked);
+      sigaddset(&blocked, SIGTERM);
+      posix_spawnattr_setsigmask(&attributes, &blocked);
+      posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK);
+    }
     pid_t pid = 0;
-    const int error = ::posix_spawn(&pid, file.c_str(), &actions, nullptr, argv, environ);
+    const int error = ::posix_spawn(&pid, file.c_str(), &actions, &attributes, argv, environ);
+    posix_spawnattr_destroy(&attributes);
     posix_spawn_file_actions_destroy(&actions);
     if (error != 0) {
       throw std::runtime_error("posix_spawn " + file.string() + " failed");
@@ -95,10 +107,14 @@ class Processes {
     return describe(status);
   }
 
-  // Ends the process (SIGTERM) unless it has ended already, and says how it ended.
-  std::string endAndReap(pid_t pid) {
-    ::kill(pid, SIGTERM);
-    return waitForEnd(pid);
+  // How the process ended, or "running".
+  std::string outcome(pid_t pid) {
+    int status = 0;
+    if (::waitpid(pid, &status, WNOHANG) == 0) {
+      return "running";
+    }
+    running_.erase(std::find(running_.begin(), running_.end(), pid));
+    return describe(status);
   }
 
   std::string name;  // what the probe passes to the routine
@@ -131,7 +147,7 @@ void runDecoys(const std::string& name, const std::vector<Decoy>& decoys) {
   }
   KillProcessesByName(name);
   for (std::size_t i = 0; i < decoys.size(); ++i) {
-    EXPECT_EQ(processes.endAndReap(pids[i]), decoys[i].matches ? "SIGKILL" : "SIGTERM")
+    EXPECT_EQ(processes.outcome(pids[i]), decoys[i].matches ? "SIGTERM" : "running")
         << decoys[i].relative;
   }
 }
@@ -168,8 +184,8 @@ TEST(KillProcessesByNameTest, WholeTextMatchesToo) {
   });
   expectThisProcessDoesNotMatch(whole);
   KillProcessesByName(whole);
-  EXPECT_EQ(processes.endAndReap(named), "SIGKILL") << whole;
-  EXPECT_EQ(processes.endAndReap(other), "SIGTERM");
+  EXPECT_EQ(processes.outcome(named), "SIGTERM") << whole;
+  EXPECT_EQ(processes.outcome(other), "running");
 }
 
 TEST(KillProcessesByNameTest, TextLongerThanLookedAtIsNeverMatched) {
@@ -191,9 +207,9 @@ TEST(KillProcessesByNameTest, TextLongerThanLookedAtIsNeverMatched) {
   const pid_t cutShort = processes.start(kSleep, deep / (name + ".bak"));
   const pid_t tooLong = processes.start(kSleep, deep / "x" / name);
   KillProcessesByName(name);
-  EXPECT_EQ(processes.endAndReap(fits), "SIGKILL");
-  EXPECT_EQ(processes.endAndReap(cutShort), "SIGTERM");
-  EXPECT_EQ(processes.endAndReap(tooLong), "SIGTERM");
+  EXPECT_EQ(processes.outcome(fits), "SIGTERM");
+  EXPECT_EQ(processes.outcome(cutShort), "running");
+  EXPECT_EQ(processes.outcome(tooLong), "running");
 }
 
 TEST(KillProcessesByNameTest, ReachingItsOwnProcessEndsItThereWithStatusZero) {
@@ -211,9 +227,21 @@ TEST(KillProcessesByNameTest, ReachingItsOwnProcessEndsItThereWithStatusZero) {
   ::close(go[1]);
 
   EXPECT_EQ(processes.waitForEnd(probe), "exit 0") << "terminated, not killed by a signal";
-  // The walk goes by ascending process id and stops at the probe.
-  EXPECT_EQ(processes.endAndReap(before), before < probe ? "SIGKILL" : "SIGTERM");
-  EXPECT_EQ(processes.endAndReap(after), after < probe ? "SIGKILL" : "SIGTERM");
+  // The walk goes by ascending process id and stops at the probe, which ends only
+  // once the matches before it have.
+  EXPECT_EQ(processes.outcome(before), before < probe ? "SIGTERM" : "running");
+  EXPECT_EQ(processes.outcome(after), after < probe ? "SIGTERM" : "running");
+}
+
+TEST(KillProcessesByNameTest, AProcessThatOutlastsSigtermIsKilled) {
+  const std::string name = tagged("update", ".exe");
+  expectThisProcessDoesNotMatch(name);
+  Processes processes;
+  const pid_t stubborn = processes.start(kSleep, "a/" + name, -1, /*blockTerm=*/true);
+  const pid_t willing = processes.start(kSleep, "b/" + name);
+  KillProcessesByName(name);
+  EXPECT_EQ(processes.outcome(stubborn), "SIGKILL");
+  EXPECT_EQ(processes.outcome(willing), "SIGTERM");
 }
 
 // The cases the processes above cannot show: texts without a directory, as the

@@ -167,12 +167,17 @@ TEST_F(SettingsFileTest, IntegersTakeDecimalAndBothHexadecimalForms) {
       {"1 2", {}},
       {"80a", {}},
       {"1e3", {}},
+      {"  81", 81},
+      {"\t 0x1F", 31},
+      {" ", {}},
+      {"81 ", {}},
   };
   for (const Case& c : cases) {
     EXPECT_EQ(parseProfileInteger(c.text), c.value) << c.text;
   }
-  put("[ServerPort]\nServerPort1=\"0x1F\"\n[Bad]\nServerPort1=eighty\n");
-  EXPECT_EQ(SettingsFile(path_).readInteger("ServerPort", "ServerPort1", 80), 31);
+  put("[ServerPort]\nServerPort1=\"  81\"\n[Bad]\nServerPort1=eighty\n");
+  EXPECT_EQ(SettingsFile(path_).readInteger("ServerPort", "ServerPort1", 80), 81)
+      << "blanks kept by the quotes";
   EXPECT_EQ(SettingsFile(path_).readInteger("Bad", "ServerPort1", 80), 80);
 }
 

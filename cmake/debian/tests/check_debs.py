@@ -4,8 +4,10 @@
 - each package's files and the control fields that matter to an install;
 - lintian finds no error, and every override still applies;
 - extracted into a throwaway root (never the machine's own system): /usr/bin/update
-  leads to the program beside System.ini.example, the probe runs with the packaged
-  library, and a C program builds against the installed header and tagport.pc.
+  leads to the program beside System.ini.example, and run through it unattended the
+  program reads the System.ini there (check_unattended_run.py); the probe runs with
+  the packaged library, and a C program builds against the installed header and
+  tagport.pc.
 
   check_debs.py DEB_DIR VERSION C_COMPILER
 """
@@ -140,6 +142,9 @@ def check_installed(debs, compiler):
             fail(f"{target} is not an executable file")
         if not os.path.isfile(os.path.join(os.path.dirname(program), "System.ini.example")):
             fail("System.ini.example is not beside the program")
+        # Run through that link, unattended, it reads the System.ini under /opt.
+        run(sys.executable, os.path.join(os.path.dirname(__file__), "check_unattended_run.py"),
+            root)
 
         # The development link leads to the run-time library.
         dev_link = os.path.realpath(os.path.join(root, LIB, "libtagport.so"))

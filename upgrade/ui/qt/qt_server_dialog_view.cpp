@@ -49,10 +49,11 @@ QFont boldFont() {
   return font;
 }
 
-// The buttons' face colour, lighter under the mouse.
+// The buttons' face colour, lighter under the mouse. Focus shows only in the
+// frame's colour: the style's own focus rectangle would tint the whole face.
 const QString kButtonStyle = QStringLiteral(
     "QPushButton { background-color: rgb(236, 233, 216); color: black;"
-    " border: 1px solid rgb(128, 125, 110); border-radius: 3px; }"
+    " border: 1px solid rgb(128, 125, 110); border-radius: 3px; outline: none; }"
     "QPushButton:hover { background-color: rgb(252, 250, 240);"
     " border-color: rgb(230, 150, 30); }"
     "QPushButton:focus { border-color: rgb(50, 90, 180); }"

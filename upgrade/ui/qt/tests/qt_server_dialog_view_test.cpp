@@ -126,6 +126,16 @@ TEST_F(QtServerDialogViewTest, ButtonsHaveTheirFaceColourAndLightUpUnderTheMouse
   QTest::mouseMove(d.RzBitBtn1, inside);
   ASSERT_TRUE(d.RzBitBtn1->underMouse());
   EXPECT_NE(d.RzBitBtn1->grab().toImage().pixelColor(inside), QColor(236, 233, 216));
+
+  // Focus alone, reached with the keyboard as the operator would, keeps the face.
+  QTest::mouseMove(&d, QPoint(5, 5));
+  d.RzEdit2->setFocus(Qt::TabFocusReason);
+  QTest::keyClick(d.RzEdit2, Qt::Key_Tab);
+  ASSERT_TRUE(d.RzBitBtn1->hasFocus());
+  const QImage focused = d.RzBitBtn1->grab().toImage();
+  EXPECT_EQ(focused.pixelColor(inside), QColor(236, 233, 216));
+  EXPECT_EQ(focused.pixelColor(0, inside.y()), QColor(50, 90, 180))
+      << "the focus shows in the frame";
 }
 
 // --- Layout, keys and clicks --------------------------------------------------

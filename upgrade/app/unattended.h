@@ -1,0 +1,49 @@
+// Unattended runs, for remote management and login scripts: nobody presses a
+// message box's button or reads the screen. Nothing is shown and no display is
+// needed; the closing message goes to standard output and the exit status says how
+// the run ended. A connection that the stored settings do not open ends the run at
+// once, since there is nobody to correct them in the dialog.
+#pragma once
+
+#include <cstdio>
+#include <memory>
+#include <string_view>
+
+#include "update_program.h"
+
+namespace upgrade {
+
+// How an unattended run ended.
+inline constexpr int kExitUpgraded = 0;          // "升级成功！"
+inline constexpr int kExitUnexpected = 1;        // the run ended without its message
+inline constexpr int kExitConnectionFailed = 2;  // "服务器连接失败！"
+inline constexpr int kExitStepFailed = 3;        // "向V…升级时失败！"
+
+// A front end without a toolkit. Its dialog closes as soon as it is shown, as if
+// given up; its one message is written, with a line break, to out.
+class UnattendedFrontEnd final : public FrontEnd, private ladder::RunControl {
+ public:
+  explicit UnattendedFrontEnd(std::FILE* out) noexcept : out_(out) {}
+
+  ladder::RunControl& runControl() noexcept override { return *this; }
+  std::unique_ptr<ServerDialogView> createServerDialogView(ServerDialogEvents& events) override;
+  void runMessageLoop() noexcept override {}
+
+  // The status for the message the run closed with.
+  [[nodiscard]] int exitStatus() const noexcept;
+
+ private:
+  void showBusyPointer() noexcept override {}
+  void restorePointer() noexcept override {}
+  void showMessage(std::string_view title, std::string_view text) noexcept override;
+  void endRun() noexcept override {}
+
+  std::FILE* out_;
+  int status_ = kExitUnexpected;
+};
+
+// The whole unattended run on parts: no server list is gathered, since no dialog
+// is shown. Returns the exit status.
+int runUnattended(ProgramParts parts, std::FILE* out = stdout) noexcept;
+
+}  // namespace upgrade
