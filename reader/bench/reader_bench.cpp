@@ -275,9 +275,10 @@ class RatioReporter : public benchmark::ConsoleReporter {
                 "allocs/call");
     double worst = 0;
     for (const auto& [name, counters] : rows_) {
-      const auto value = [&counters](const char* key) {
-        const auto found = counters.find(key);
-        return found == counters.end() ? -1.0 : found->second.value;
+      // An init-capture: clang 14 cannot capture a structured binding by name.
+      const auto value = [&row = counters](const char* key) {
+        const auto found = row.find(key);
+        return found == row.end() ? -1.0 : found->second.value;
       };
       worst = std::max(worst, value("ratio"));
       char perCall[16] = "-";

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <chrono>
+#include <cstddef>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -44,10 +45,13 @@ struct Param {
 };
 using Params = std::vector<Param>;
 
-// Rows of an open query. A NULL column reads as the empty text.
+// Rows of an open query. A NULL column reads as the empty text. A database may
+// hand over only the first rows and count the others in unlistedRows, so that a
+// caller that only counts pays nothing per row.
 struct Rows {
   std::vector<std::string> columns;
   std::vector<std::vector<std::string>> values;
+  std::size_t unlistedRows = 0;  // found after those in values
 };
 
 // What a connection needs from the settings: the values of the provider string.

@@ -11,7 +11,8 @@ bool isNameChar(char c) {
 
 // Copies a quoted literal starting at text[i] (the opening quote) into out and
 // returns the index just past its end. A doubled closing quote inside a literal is
-// part of it, as SQL writes an embedded quote.
+// part of it, as SQL writes an embedded quote; SQL Server reads "]]" inside a
+// bracketed name the same way.
 size_t copyLiteral(std::string_view text, size_t i, std::string& out) {
   const char open = text[i];
   const char close = open == '[' ? ']' : open;
@@ -19,7 +20,7 @@ size_t copyLiteral(std::string_view text, size_t i, std::string& out) {
   while (i < text.size()) {
     out += text[i];
     if (text[i] == close) {
-      if (i + 1 < text.size() && text[i + 1] == close && close != ']') {
+      if (i + 1 < text.size() && text[i + 1] == close) {
         out += text[i + 1];
         i += 2;
         continue;

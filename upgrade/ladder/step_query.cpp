@@ -82,7 +82,8 @@ int StepQuery::rowCount() const {
   if (!result_) {
     throw DatabaseError("the step query is not open");
   }
-  return static_cast<int>(std::min<size_t>(result_->values.size(), INT_MAX));
+  const size_t count = result_->values.size() + result_->unlistedRows;
+  return static_cast<int>(std::min<size_t>(count, INT_MAX));
 }
 
 void StepQuery::setParameter(std::string_view name, ParamValue value) {

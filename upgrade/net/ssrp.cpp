@@ -37,6 +37,12 @@ bool isUtf8(std::string_view bytes) {
 }
 
 std::optional<std::string> decodeName(std::string_view bytes) {
+  // Host and instance names never hold control characters; a reply with one (a NUL
+  // would cut the name short wherever it goes) is not shown.
+  if (std::any_of(bytes.begin(), bytes.end(),
+                  [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7F; })) {
+    return std::nullopt;
+  }
   if (auto text = serverCodePageToUtf8(bytes)) {
     return text;
   }

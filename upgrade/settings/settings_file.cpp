@@ -221,6 +221,9 @@ fs::path temporaryName(const fs::path& target) {
 SettingsWriteError::SettingsWriteError(const fs::path& file)
     : std::runtime_error("Unable to write to " + pathText(file)) {}
 
+SettingsWriteError::SettingsWriteError(const fs::path& file, std::string_view reason)
+    : std::runtime_error("Unable to write to " + pathText(file) + ": " + std::string(reason)) {}
+
 std::string SettingsFile::readString(std::string_view section, std::string_view key,
                                      std::string_view defaultValue) const {
   std::string bytes;
@@ -253,6 +256,14 @@ void SettingsFile::writeString(std::string_view section, std::string_view key,
   }
   if (hasLineBreak(key) || key.find('=') != std::string_view::npos) {
     throw std::invalid_argument("a settings key cannot hold '=' or a line break");
+  }
+  // A name is read back trimmed, and a key line that starts with '[' can read as a
+  // section header: either way the name would not find itself again.
+  if (trimmed(section) != section || trimmed(key) != key) {
+    throw std::invalid_argument("a settings section or key name cannot begin or end with a blank");
+  }
+  if (key.starts_with('[')) {
+    throw std::invalid_argument("a settings key cannot begin with '['");
   }
   if (hasLineBreak(value)) {
     throw std::invalid_argument("a settings value cannot hold a line break");
@@ -335,7 +346,14 @@ void SettingsFile::writeString(std::string_view section, std::string_view key,
     doc.lines.push_back(std::move(line));
   }
 
-  if (!detail::replaceFile(target, doc.bytes())) {
+  // The encoding is told from the whole file when it is read. A GBK file whose last
+  // non-UTF-8 bytes were in the replaced line would read as UTF-8 from now on, and
+  // every other non-ASCII line (or the new one) with it; such a write is refused.
+  const std::string written = doc.bytes();
+  if (doc.encoding == Encoding::Gbk && !text::isAscii(written) && text::isValidUtf8(written)) {
+    throw SettingsWriteError(path_, "the file would no longer read as GBK");
+  }
+  if (!detail::replaceFile(target, written)) {
     throw SettingsWriteError(path_);
   }
 }

@@ -32,6 +32,8 @@ namespace upgrade {
 class SettingsWriteError : public std::runtime_error {
  public:
   explicit SettingsWriteError(const std::filesystem::path& file);
+  // "Unable to write to <file>: <reason>", for a write refused to keep the file sound.
+  SettingsWriteError(const std::filesystem::path& file, std::string_view reason);
 };
 
 class SettingsFile {
@@ -52,7 +54,9 @@ class SettingsFile {
   // Create the file, section or key as needed. Throw SettingsWriteError when the
   // file cannot be read back or written, and std::invalid_argument for a name or
   // value that the format cannot hold (a line break, '=' in a key, ']' in a
-  // section, text that is not UTF-8).
+  // section, a name that begins or ends with a blank, a key that begins with '[',
+  // text that is not UTF-8). A GBK file stays GBK: a write after which it would read
+  // as UTF-8 throws SettingsWriteError and leaves it as it was.
   void writeString(std::string_view section, std::string_view key, std::string_view value);
   void writeInteger(std::string_view section, std::string_view key, int value);
 

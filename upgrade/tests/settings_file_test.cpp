@@ -243,6 +243,24 @@ TEST_F(SettingsFileTest, GbkFileStaysGbk) {
   EXPECT_EQ(settings.readString("Dbname", "Dbname1", ""), "服务器");
 }
 
+TEST_F(SettingsFileTest, WriteNeverChangesHowOtherLinesRead) {
+  // The only bytes that make this file GBK are in the value being replaced; E4 B8 AD
+  // is GBK "涓" and a broken byte, but UTF-8 "中". Writing ASCII over 啊 would turn
+  // the whole file into UTF-8.
+  const std::string gbk = "[a]\nk=\xB0\xA1\n[b]\nj=\xE4\xB8\xAD\n";
+  put(gbk);
+  SettingsFile settings(path_);
+  const std::string before = read("b", "j");
+  EXPECT_THROW(settings.writeString("a", "k", "plain"), SettingsWriteError);
+  EXPECT_EQ(contents(), gbk);
+  EXPECT_EQ(read("b", "j"), before);
+
+  // With nothing else outside ASCII, the same write reads the same either way.
+  put("[a]\nk=\xB0\xA1\n[b]\nj=x\n");
+  settings.writeString("a", "k", "plain");
+  EXPECT_EQ(contents(), "[a]\nk=plain\n[b]\nj=x\n");
+}
+
 TEST_F(SettingsFileTest, RefusedWriteNamesTheFile) {
   // Root may write anywhere but below a regular file.
   put("[ServerIP]\nServerIP1=.\n");
@@ -297,6 +315,11 @@ TEST_F(SettingsFileTest, TextThatWouldBreakTheFormatIsRejected) {
   EXPECT_THROW(settings.writeString("Server]IP", "ServerIP1", "a"), std::invalid_argument);
   EXPECT_THROW(settings.writeString("ServerIP", "Server=IP1", "a"), std::invalid_argument);
   EXPECT_THROW(settings.writeString("ServerIP", "ServerIP1", "\xB7\xFE"), std::invalid_argument);
+  // Names that would not find themselves again: "[x=v]" reads as a section, and
+  // names are read back trimmed.
+  EXPECT_THROW(settings.writeString("ServerIP", "[x", "v]"), std::invalid_argument);
+  EXPECT_THROW(settings.writeString("ServerIP", " ServerIP1", "a"), std::invalid_argument);
+  EXPECT_THROW(settings.writeString("ServerIP ", "ServerIP1", "a"), std::invalid_argument);
   EXPECT_EQ(contents(), "[ServerIP]\nServerIP1=.\n");
 }
 

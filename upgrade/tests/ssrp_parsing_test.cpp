@@ -9,6 +9,7 @@ namespace {
 
 using testing::browserResponse;
 using testing::Bytes;
+using namespace std::string_view_literals;
 
 std::vector<std::string> names(const std::vector<Instance>& instances) {
   std::vector<std::string> out;
@@ -109,7 +110,11 @@ TEST(SsrpResponses, ANameThatCannotBeDecodedDropsOnlyItsRecord) {
       browserResponse("ServerName;\xFF\xFE\xFF;InstanceName;MSSQLSERVER;tcp;1433;;"
                       "ServerName;POS2;InstanceName;MSSQLSERVER;tcp;1433;;"
                       // Not GBK (a lead byte at the end) but valid UTF-8: kept as it is.
-                      "ServerName;\xE4\xB8\xAD;InstanceName;MSSQLSERVER;tcp;1433;;"));
+                      "ServerName;\xE4\xB8\xAD;InstanceName;MSSQLSERVER;tcp;1433;;"
+                      // No real name holds a control character; a NUL would cut it
+                      // short wherever it is passed on.
+                      "ServerName;PO\x01S;InstanceName;MSSQLSERVER;tcp;1433;;"
+                      "ServerName;POS3;InstanceName;SQL\0EXPRESS;tcp;1433;;"sv));
   EXPECT_EQ(names(instances), (std::vector<std::string>{"POS2", "中"}));
 }
 

@@ -87,6 +87,19 @@ TEST_F(StepQueryTest, FieldAsTextIgnoresCaseAndReadsAMissingRowAsEmpty) {
   EXPECT_THROW((void)eq.rowCount(), DatabaseError);
 }
 
+TEST_F(StepQueryTest, RowCountCostsNoMemoryPerRow) {
+  // The ensure step only counts xmlb's rows; a count near INT_MAX must not build them.
+  SimulatedDatabase many({.xmlbRows = 1'000'000});
+  many.open({}, std::chrono::seconds(1));
+  const Rows rows = many.query("select * from xmlb where kinid='XYL'", {});
+  EXPECT_LE(rows.values.size(), 1u);
+  StepQuery mq(many);
+  mq.addLine("select * from xmlb where kinid='XYL'");
+  mq.open();
+  EXPECT_EQ(mq.rowCount(), 1'000'000);
+  EXPECT_EQ(mq.fieldAsText("kinid"), "XYL");
+}
+
 TEST(QuotedValue, WrapsInSingleQuotesAndDoublesInnerQuotes) {
   EXPECT_EQ(quoted("Admin"), "'Admin'");
   EXPECT_EQ(quoted(""), "''");
@@ -100,6 +113,13 @@ TEST(NamedParameters, OnlyMarkersOutsideLiteralsBecomePositional) {
   EXPECT_EQ(s.text, "update t set a=?, b=':no', c=\"x:y\", d=[e:f], g=?, h=?");
   EXPECT_EQ(s.names, (std::vector<std::string>{"a1", "a1", "b_2"}));
   EXPECT_EQ(parameterNames("x=:a1 and y=:a1 and z=:b"), (std::vector<std::string>{"a1", "b"}));
+}
+
+TEST(NamedParameters, DoubledClosingBracketStaysInsideTheName) {
+  // SQL Server reads "]]" inside brackets as an escaped ']', so ":b" is part of the name.
+  const auto s = toPositional("select [a]]:b] from t where c=:c");
+  EXPECT_EQ(s.text, "select [a]]:b] from t where c=?");
+  EXPECT_EQ(s.names, (std::vector<std::string>{"c"}));
 }
 
 TEST(NamedParameters, DoubledColonIsALiteralAndALoneColonIsText) {
