@@ -1,25 +1,31 @@
 #include "update_program.h"
 
 #include <chrono>
+#include <string>
 #include <utility>
 
 #include "kill_processes.h"
 #include "odbc_database.h"
 #include "program_path.h"
+#include "run_log_file.h"
 #include "server_listing.h"
 
 namespace upgrade {
 namespace {
 
 // The front end's run control, noting whether the run has asked to end: after
-// that, the run's one message has been shown.
+// that, the run's one message has been shown. That message goes to the log too.
 class EndWatch final : public ladder::RunControl {
  public:
-  explicit EndWatch(ladder::RunControl& inner) noexcept : inner_(inner) {}
+  EndWatch(ladder::RunControl& inner, ladder::RunLog& log) noexcept : inner_(inner), log_(log) {}
 
   void showBusyPointer() noexcept override { inner_.showBusyPointer(); }
   void restorePointer() noexcept override { inner_.restorePointer(); }
   void showMessage(std::string_view title, std::string_view text) noexcept override {
+    try {
+      log_.note("message: " + std::string(text));
+    } catch (...) {
+    }
     inner_.showMessage(title, text);
   }
   void endRun() noexcept override {
@@ -30,6 +36,7 @@ class EndWatch final : public ladder::RunControl {
 
  private:
   ladder::RunControl& inner_;
+  ladder::RunLog& log_;
   bool ended_ = false;
 };
 
@@ -41,11 +48,25 @@ ProgramParts productionParts() {
   parts.settingsPath = [] { return settingsPathIn(programDirectory()); };
   parts.dialogServices.listServers = [] { return listVisibleSqlServers(); };
   parts.dialogServices.killProcesses = [](std::string_view name) { KillProcessesByName(name); };
+  parts.makeLog = [] {
+    return std::make_unique<RunLogFile>(
+        settingsPathIn(programDirectory()).replace_filename(kRunLogFileName));
+  };
   return parts;
 }
 
 int runUpdate(FrontEnd& frontEnd, const ProgramParts& parts) noexcept {
-  EndWatch control(frontEnd.runControl());
+  std::unique_ptr<ladder::RunLog> runLog;
+  try {
+    if (parts.makeLog) {
+      runLog = parts.makeLog();
+    }
+  } catch (...) {
+    // The run goes on without a log.
+  }
+  ladder::RunLog& log = runLog ? *runLog : ladder::noRunLog();
+  log.note("Update " UPDATE_VERSION " started");
+  EndWatch control(frontEnd.runControl(), log);
   try {
     const ServerDialogViewFactory views = [&frontEnd](ServerDialogEvents& events) {
       return frontEnd.createServerDialogView(events);
@@ -53,7 +74,8 @@ int runUpdate(FrontEnd& frontEnd, const ProgramParts& parts) noexcept {
     const std::unique_ptr<Database> database = parts.makeDatabase();
     // Never shown; its creation runs everything up to the end request.
     TForm1 Form1(*database, parts.settingsPath(), control,
-                 serverDialogFactory(views, parts.dialogServices));
+                 serverDialogFactory(views, parts.dialogServices), TForm1::Creation::RunStartUp,
+                 &log);
     // The dialog form is created at entry too, hidden. By now the run has asked to
     // end, so it gathers no server list that nothing would ever show.
     TFSqlServer::Services hidden = parts.dialogServices;

@@ -31,17 +31,21 @@ struct ProgramParts {
   std::function<std::unique_ptr<Database>()> makeDatabase;
   std::function<std::filesystem::path()> settingsPath;
   TFSqlServer::Services dialogServices;
+  // Where the run notes what it did; left empty, or failing, nothing is noted.
+  std::function<std::unique_ptr<ladder::RunLog>()> makeLog;
 };
 
 // SQL Server through ODBC, System.ini beside the program's own executable file,
-// the SQL Server Browser's list and KillProcessesByName.
+// the SQL Server Browser's list and KillProcessesByName, and the run log Update.log
+// beside System.ini.
 [[nodiscard]] ProgramParts productionParts();
 
 // Creates the hidden main form, whose creation performs the whole run; creates the
 // dialog form hidden, as the program always did; then runs the message loop. Every
 // outcome ends with exactly one message box and status 0: a failure that escapes
 // before the run has ended (out of memory included) ends it with the
-// failed-connection message.
+// failed-connection message. The log gets the start with the program's version,
+// what the run notes, and the closing message.
 int runUpdate(FrontEnd& frontEnd, const ProgramParts& parts) noexcept;
 
 }  // namespace upgrade

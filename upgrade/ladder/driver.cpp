@@ -1,4 +1,6 @@
 #include <array>
+#include <exception>
+#include <string>
 
 #include "ladder.h"
 #include "steps.h"
@@ -43,25 +45,73 @@ constexpr std::array<Step, 32> kSteps{{
     {"1.0.0.0.30", "1.0.0.0.31", steps::from30},
 }};
 
+// What a step was doing when it failed, for the log.
+std::string failedAt(const char* phase, const StepQuery& query) {
+  if (phase != nullptr) {
+    return phase;
+  }
+  return "\"" + std::string(firstLine(query.readText())) + "\"";
+}
+
+std::string reasonOf(const std::exception_ptr& failure) {
+  try {
+    std::rethrow_exception(failure);
+  } catch (const std::exception& e) {
+    return e.what();
+  } catch (...) {
+    return "an unknown failure";
+  }
+}
+
+// Notes a step's outcome; a note that cannot be made is dropped.
+template <typename Make>
+void note(RunLog& log, Make make) noexcept {
+  try {
+    log.note(make());
+  } catch (...) {
+  }
+}
+
+std::string stepName(const Step& step) {
+  return "step " + std::string(step.precondition) + " -> " + std::string(step.next);
+}
+
 // One transaction: version read, and when it matches the body and the version
 // update; then commit. Any failure rolls back; a rollback that fails as well (the
-// connection is gone) changes nothing about the outcome.
-bool runStep(Database& db, StepQuery& query, const Step& step) noexcept {
+// connection is gone) changes nothing about the outcome. Only steps that ran, or
+// failed, are noted: a skipped step is one version read.
+bool runStep(Database& db, StepQuery& query, const Step& step, RunLog& log) noexcept {
+  // A statement of the step query is running when this is null.
+  const char* phase = "begin transaction";
+  bool ran = false;
   try {
     db.begin();
+    phase = nullptr;
     if (readVersion(query) == step.precondition) {
-      Body body(query);
+      ran = true;
+      Body body(query, log);
       step.body(body);
       writeVersion(query, step.next);
     }
     query.close();
+    phase = "commit";
     db.commit();
+    if (ran) {
+      note(log, [&] { return stepName(step) + ": committed"; });
+    }
     return true;
   } catch (...) {
+    const std::exception_ptr failure = std::current_exception();
+    note(log, [&] {
+      return stepName(step) + ": failed at " + failedAt(phase, query) + ": " + reasonOf(failure);
+    });
     query.close();
     try {
       db.rollback();
+      note(log, [&] { return stepName(step) + ": rolled back"; });
     } catch (...) {
+      const std::exception_ptr rollbackFailure = std::current_exception();
+      note(log, [&] { return stepName(step) + ": rollback failed: " + reasonOf(rollbackFailure); });
     }
     return false;
   }
@@ -86,10 +136,23 @@ std::string failureMessage(std::string_view next) {
   return text;
 }
 
-void runLadder(Database& db, StepQuery& query, RunControl& control) noexcept {
+RunLog& noRunLog() noexcept {
+  class Discard final : public RunLog {
+   public:
+    void note(std::string_view /*event*/) noexcept override {}
+  };
+  static Discard discard;
+  return discard;
+}
+
+std::string_view firstLine(std::string_view text) noexcept {
+  return text.substr(0, text.find_first_of("\r\n"));
+}
+
+void runLadder(Database& db, StepQuery& query, RunControl& control, RunLog& log) noexcept {
   control.showBusyPointer();
   for (const Step& step : kSteps) {
-    if (!runStep(db, query, step)) {
+    if (!runStep(db, query, step, log)) {
       std::string message;
       try {
         message = failureMessage(step.next);

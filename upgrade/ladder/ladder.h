@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "database.h"
+#include "run_log.h"
 #include "statements.h"
 #include "step_query.h"
 
@@ -48,7 +49,9 @@ class RunControl {
 
 // Runs every step with the step protocol, shows the one closing message and ends
 // the run. Never throws: whatever fails ends the run with the failing step's
-// message.
-void runLadder(Database& db, StepQuery& query, RunControl& control) noexcept;
+// message. Each step that runs, each failure and each tolerated failure is noted
+// in the log.
+void runLadder(Database& db, StepQuery& query, RunControl& control,
+               RunLog& log = noRunLog()) noexcept;
 
 }  // namespace upgrade::ladder

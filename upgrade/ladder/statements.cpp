@@ -1,5 +1,7 @@
 #include "statements.h"
 
+#include <string>
+
 namespace upgrade::ladder {
 
 std::string quoted(std::string_view value) {
@@ -50,6 +52,11 @@ void Body::tolerant(std::string_view text) {
     }
     if (!query_->database().transactionActive()) {
       throw DatabaseError("the server ended the transaction after a tolerated failure");
+    }
+    try {
+      log_->note("tolerated: " + std::string(firstLine(text)) + ": " + e.what());
+    } catch (...) {
+      // Only the note is lost.
     }
   }
 }

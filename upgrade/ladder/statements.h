@@ -7,6 +7,7 @@
 #include <string>
 #include <string_view>
 
+#include "run_log.h"
 #include "step_query.h"
 
 namespace upgrade::ladder {
@@ -16,7 +17,7 @@ std::string quoted(std::string_view value);
 
 class Body {
  public:
-  explicit Body(StepQuery& query) : query_(&query) {}
+  explicit Body(StepQuery& query, RunLog& log = noRunLog()) : query_(&query), log_(&log) {}
 
   // close, clear, set text, execute.
   void plain(std::string_view text);
@@ -29,7 +30,8 @@ class Body {
   // A plain statement whose failure is dropped when the server refused it. If the
   // server ended the step's transaction while failing it, the step must not go on
   // outside the transaction, so that case still fails the step; so does a time-out
-  // or a lost connection, after which the statement's fate is unknown.
+  // or a lost connection, after which the statement's fate is unknown. A failure
+  // that is dropped is still noted in the log, with the server's message.
   void tolerant(std::string_view text);
 
   // close, clear, add the line, set the named parameter, execute.
@@ -40,6 +42,7 @@ class Body {
 
  private:
   StepQuery* query_;
+  RunLog* log_;
 };
 
 // The version read: the ver1 value of the first row of "select * from ver", or the

@@ -48,7 +48,7 @@ std::string StepQuery::readText() const {
 }
 
 void StepQuery::execute() {
-  // Changing the text of an open query would be an error in the original; a plain
+  // Changing the text of an open query is an error for a statement component; a plain
   // statement always closes first, so an open result here is simply dropped.
   result_.reset();
   db_->execute(readText(), boundParameters());

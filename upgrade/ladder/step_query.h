@@ -1,7 +1,7 @@
 // The step query: the one statement object through which the version read, every
 // step statement and the version update run. It keeps its statement text as lines,
-// the way the original statement object did, because the continued statements rely
-// on reading the text back with a line break after every line.
+// as a line-list statement component does, because the continued statements rely on
+// reading the text back with a line break after every line.
 #pragma once
 
 #include <optional>

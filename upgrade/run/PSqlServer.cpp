@@ -115,8 +115,14 @@ void TFSqlServer::RzBitBtn1Click() {
     form_.ADOCon.close();
     form_.ADOCon.setConnection(password, database, server);
     control.showBusyPointer();
-    form_.ADOCon.open();
+    try {
+      form_.ADOCon.open();
+    } catch (...) {
+      noteConnectAttempt(form_.log(), "dialog", form_.ADOCon.target(), std::current_exception());
+      throw;
+    }
     form_.connected = true;
+    noteConnectAttempt(form_.log(), "dialog", form_.ADOCon.target(), nullptr);
     // Server and database name as typed; the password as it was used.
     SettingsFile& settings = form_.settings;
     settings.writeString(kDatabaseKey.section, kDatabaseKey.key,

@@ -1,5 +1,6 @@
 #include "Unit1.h"
 
+#include <string>
 #include <utility>
 
 namespace upgrade {
@@ -20,11 +21,12 @@ class NormalPointerOnExit {
 }  // namespace
 
 TForm1::TForm1(Database& database, std::filesystem::path settingsPath, ladder::RunControl& control,
-               ServerDialogFactory createDialog, Creation creation)
+               ServerDialogFactory createDialog, Creation creation, ladder::RunLog* log)
     : ADOCon(database),
       ado1(database),
       settings(std::move(settingsPath)),
       control_(&control),
+      log_(log != nullptr ? log : &ladder::noRunLog()),
       createDialog_(std::move(createDialog)) {
   ADOCon.close();
   if (creation == Creation::RunStartUp) {
@@ -43,8 +45,11 @@ void TForm1::FormCreate() noexcept {
       ADOCon.setConnection(stored.password, stored.database, stored.server);
       ADOCon.open();
       connected = true;
+      noteConnectAttempt(*log_, "start-up", ADOCon.target(), nullptr);
     } catch (...) {
-      // Not reported: the operator gets the chance to correct the settings.
+      // Not reported on screen: the operator gets the chance to correct the
+      // settings. The log keeps the driver's reason.
+      noteConnectAttempt(*log_, "start-up", ADOCon.target(), std::current_exception());
       try {
         connectThroughDialog(stored);
       } catch (...) {
@@ -63,7 +68,7 @@ void TForm1::FormCreate() noexcept {
     control_->endRun();
     return;
   }
-  ladder::runLadder(ADOCon.database(), ado1, *control_);
+  ladder::runLadder(ADOCon.database(), ado1, *control_, *log_);
 }
 
 void TForm1::connectThroughDialog(const ConnectionSettings& stored) {
@@ -84,6 +89,29 @@ void TForm1::connectThroughDialog(const ConnectionSettings& stored) {
   control_->restorePointer();
   dialog->showModal();
   control_->showBusyPointer();
+}
+
+void noteConnectAttempt(ladder::RunLog& log, std::string_view who, const ConnectionTarget& target,
+                        const std::exception_ptr& failure) noexcept {
+  try {
+    std::string event = std::string(who) + ": connect to server \"" + target.server +
+                        "\", database \"" + target.database + "\" as " + target.user + ": ";
+    if (!failure) {
+      event += "connected";
+    } else {
+      try {
+        std::rethrow_exception(failure);
+      } catch (const std::exception& e) {
+        event += "failed: ";
+        event += e.what();
+      } catch (...) {
+        event += "failed";
+      }
+    }
+    log.note(event);
+  } catch (...) {
+    // Only the note is lost.
+  }
 }
 
 void endAfterFailure(ladder::RunControl& control) noexcept {

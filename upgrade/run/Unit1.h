@@ -4,6 +4,7 @@
 // the program.
 #pragma once
 
+#include <exception>
 #include <filesystem>
 #include <functional>
 #include <memory>
@@ -35,8 +36,10 @@ class TForm1 {
     StateOnly,   // only the objects, for code that needs a main form to work on
   };
 
+  // The run notes its connection attempts and the ladder's steps in `log`, if given.
   TForm1(Database& database, std::filesystem::path settingsPath, ladder::RunControl& control,
-         ServerDialogFactory createDialog, Creation creation = Creation::RunStartUp);
+         ServerDialogFactory createDialog, Creation creation = Creation::RunStartUp,
+         ladder::RunLog* log = nullptr);
   TForm1(const TForm1&) = delete;
   TForm1& operator=(const TForm1&) = delete;
 
@@ -48,6 +51,8 @@ class TForm1 {
 
   // The pointer, messages and end of the run, for the dialog as well.
   [[nodiscard]] ladder::RunControl& control() const noexcept { return *control_; }
+  // The run log, for the dialog as well.
+  [[nodiscard]] ladder::RunLog& log() const noexcept { return *log_; }
 
   // The creation handler, the whole run: read the settings, connect (or let the
   // operator correct them in the server connection dialog), then either report the
@@ -59,8 +64,14 @@ class TForm1 {
   void connectThroughDialog(const ConnectionSettings& stored);
 
   ladder::RunControl* control_;
+  ladder::RunLog* log_;
   ServerDialogFactory createDialog_;
 };
+
+// Notes a connection attempt in the log: the server and database tried (never the
+// password), and the outcome with the driver's own message when it failed.
+void noteConnectAttempt(ladder::RunLog& log, std::string_view who, const ConnectionTarget& target,
+                        const std::exception_ptr& failure) noexcept;
 
 // Ends a run that failed before its closing message: the normal pointer, the
 // failed-connection message, the end request.

@@ -5,10 +5,13 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <new>
+#include <sstream>
 #include <stdexcept>
 
 #include "reachable_database.h"
+#include "run_log_file.h"
 #include "update_program.h"
 
 namespace upgrade {
@@ -113,6 +116,34 @@ TEST_F(UpdateProgramTest, FailureAfterTheRunEndedAddsNoMessage) {
   EXPECT_EQ(runUpdate(frontEnd_, parts_), 0);
   EXPECT_EQ(frontEnd_.events,
             (std::vector<std::string>{"view", "message 服务器连接失败！", "end", "view", "loop"}));
+}
+
+// The log beside the settings holds the start, the connection and the closing
+// message; a log that cannot be written, or not even made, changes nothing.
+TEST_F(UpdateProgramTest, TheRunLogRecordsTheRunAndNeverChangesIt) {
+  const fs::path logPath = dir_ / "Update.log";
+  parts_.makeLog = [&] { return std::make_unique<RunLogFile>(logPath); };
+  reachable_ = "elsewhere";
+  EXPECT_EQ(runUpdate(frontEnd_, parts_), 0);
+  const auto failed = frontEnd_.events;
+  std::ostringstream text;
+  text << std::ifstream(logPath).rdbuf();
+  for (const char* expected :
+       {"Update 1.0.0 started", "start-up: connect to server \".\", database \"Kvb\" as sa: failed",
+        "message: 服务器连接失败！"}) {
+    EXPECT_NE(text.str().find(expected), std::string::npos) << expected << " in\n" << text.str();
+  }
+
+  fs::remove(logPath);
+  fs::create_directory(logPath);  // where the file should be
+  frontEnd_.events.clear();
+  EXPECT_EQ(runUpdate(frontEnd_, parts_), 0);
+  EXPECT_EQ(frontEnd_.events, failed);
+
+  parts_.makeLog = []() -> std::unique_ptr<ladder::RunLog> { throw std::bad_alloc(); };
+  frontEnd_.events.clear();
+  EXPECT_EQ(runUpdate(frontEnd_, parts_), 0);
+  EXPECT_EQ(frontEnd_.events, failed);
 }
 
 }  // namespace

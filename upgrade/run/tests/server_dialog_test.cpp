@@ -137,6 +137,12 @@ class FakeView final : public ServerDialogView {
   std::function<void(FakeView&)>& script_;
 };
 
+class RecordingLog final : public ladder::RunLog {
+ public:
+  void note(std::string_view event) noexcept override { events.emplace_back(event); }
+  std::vector<std::string> events;
+};
+
 std::string readFile(const fs::path& path) {
   std::ifstream in(path, std::ios::binary);
   std::ostringstream text;
@@ -194,10 +200,13 @@ class ServerDialogTest : public ::testing::Test {
   // The whole run, as the program's entry does it, with script as the operator.
   void runProgram(std::function<void(FakeView&)> script) {
     script_ = std::move(script);
-    form_ = std::make_unique<TForm1>(db_, settingsPath(), control_, [this](TForm1& form) {
-      record_.events.push_back("create dialog");
-      return std::make_unique<TFSqlServer>(form, views(), services());
-    });
+    form_ = std::make_unique<TForm1>(
+        db_, settingsPath(), control_,
+        [this](TForm1& form) {
+          record_.events.push_back("create dialog");
+          return std::make_unique<TFSqlServer>(form, views(), services());
+        },
+        TForm1::Creation::RunStartUp, &log_);
   }
 
   // Connect's failure path, as the record shows it.
@@ -210,6 +219,7 @@ class ServerDialogTest : public ::testing::Test {
   Record record_;
   RecordingDatabase db_{record_, "db2"};
   RecordingControl control_{record_};
+  RecordingLog log_;
   std::function<void(FakeView&)> script_;
   std::unique_ptr<TForm1> form_;
   std::unique_ptr<TFSqlServer> dialog_;
@@ -433,6 +443,28 @@ TEST_F(ServerDialogTest, EscInTheDialogEndsTheRunWithTheFailedConnection) {
                                           "end"};
   EXPECT_EQ(record_.events, expected);
   EXPECT_TRUE(db_.sim.journal().empty());
+}
+
+// The log tells the administrator every attempt, with the driver's reason, and the
+// steps that ran; the passwords, stored or typed, never reach it.
+TEST_F(ServerDialogTest, TheLogNamesEveryConnectAttemptButNeverThePassword) {
+  storeSettings("[ServerIP]\nServerIP1=db1\n[ServerPass]\nServerPass1=Stored-pw1\n");
+  runProgram([](FakeView& d) {
+    d.setText(DialogField::RzEdit1, "Typed-pw2");
+    d.setText(DialogField::RzComboBox1, "db9");
+    d.key(DialogKey::F2);
+    d.setText(DialogField::RzComboBox1, "db2");
+    d.key(DialogKey::F2);
+  });
+  const std::vector<std::string> expected{
+      R"(start-up: connect to server "db1", database "Kvb" as sa: failed: no server db1)",
+      R"(dialog: connect to server "db9", database "Kvb" as sa: failed: no server db9)",
+      R"(dialog: connect to server "db2", database "Kvb" as sa: connected)",
+      "step 1.0.0.0.30 -> 1.0.0.0.31: committed"};
+  EXPECT_EQ(log_.events, expected);
+  for (const auto& event : log_.events) {
+    EXPECT_EQ(event.find("-pw"), std::string::npos) << event;
+  }
 }
 
 TEST_F(ServerDialogTest, AfterAHalfFinishedConnectAbandonStillEndsWithoutUpgrading) {

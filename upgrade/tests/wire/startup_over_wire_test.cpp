@@ -1,0 +1,106 @@
+// Start-up on the production path when the server will not let the program in: a
+// refused login and a login that is never answered both lead to the server
+// connection dialog within the login time-out, and the log keeps the driver's
+// reason, which the screen never shows.
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+
+#include "PSqlServer.h"
+#include "wire_session.h"
+
+namespace upgrade::testing {
+namespace {
+
+namespace fs = std::filesystem;
+
+class RecordingRun final : public ladder::RunControl, public ladder::RunLog {
+ public:
+  void showBusyPointer() noexcept override {}
+  void restorePointer() noexcept override {}
+  void showMessage(std::string_view, std::string_view text) noexcept override {
+    events.push_back("message " + std::string(text));
+  }
+  void endRun() noexcept override { events.push_back("end"); }
+  void note(std::string_view event) noexcept override { notes.emplace_back(event); }
+
+  std::vector<std::string> events;
+  std::vector<std::string> notes;
+};
+
+// The operator presses Esc as soon as the dialog is shown.
+class EscapingView final : public ServerDialogView {
+ public:
+  EscapingView(ServerDialogEvents& events, RecordingRun& run) : events_(events), run_(run) {}
+  void setText(DialogField, std::string_view) override {}
+  [[nodiscard]] std::string text(DialogField) const override { return {}; }
+  void setFocus(DialogField) override {}
+  void setServerList(const std::vector<std::string>&) override {}
+  void showMessage(std::string_view, std::string_view text) override {
+    run_.events.push_back("dialog message " + std::string(text));
+  }
+  void runModal() override {
+    run_.events.push_back("dialog");
+    events_.FormKeyDown(DialogField::RzComboBox1, DialogKey::Escape);
+  }
+  void close() override {}
+
+ private:
+  ServerDialogEvents& events_;
+  RecordingRun& run_;
+};
+
+TEST_F(OverTheWire, ALoginThatFailsLeadsToTheDialogAndTheLogKeepsTheReason) {
+  std::string pattern = (fs::temp_directory_path() / "wire-startup-XXXXXX").string();
+  ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
+  const fs::path dir = pattern;
+
+  struct Case {
+    const char* name;
+    TdsPeer::Login login;
+    const char* reason;
+  };
+  for (const Case& c : {Case{"refused", TdsPeer::Login::Refuse, "Login failed for user 'sa'."},
+                        Case{"never answered", TdsPeer::Login::NeverAnswer, "Timeout expired"}}) {
+    SCOPED_TRACE(c.name);
+    TdsPeer& peer = startPeer({.login = c.login});
+    const std::string server = targetFor(peer).server;
+    std::ofstream(dir / "System.ini")
+        << "[ServerIP]\nServerIP1=" << server << "\n[ServerPass]\nServerPass1=secret\n";
+    OdbcDatabase::Options options = shortTimeouts();
+    options.loginTimeout = std::chrono::seconds(1);
+    OdbcDatabase db(options);
+    RecordingRun run;
+    const ServerDialogViewFactory views = [&run](ServerDialogEvents& events) {
+      return std::make_unique<EscapingView>(events, run);
+    };
+    const TFSqlServer::Services services{.listServers = nullptr,
+                                         .killProcesses = [](std::string_view) {}};
+
+    const auto started = std::chrono::steady_clock::now();
+    const TForm1 form(db, dir / "System.ini", run, serverDialogFactory(views, services),
+                      TForm1::Creation::RunStartUp, &run);
+    const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(
+                        std::chrono::steady_clock::now() - started)
+                        .count();
+    std::cout << c.name << " login: dialog and closing message after " << ms << " ms\n";
+
+    EXPECT_EQ(run.events,
+              (std::vector<std::string>{"dialog", "end", "message 服务器连接失败！", "end"}));
+    EXPECT_EQ(peer.logins().size(), 1U);
+    EXPECT_TRUE(peer.journal().empty()) << "nothing is sent without a login";
+    ASSERT_EQ(run.notes.size(), 1U);
+    const std::string& note = run.notes.front();
+    EXPECT_TRUE(note.starts_with("start-up: connect to server \"" + server +
+                                 "\", database \"Kvb\" as sa: failed: "))
+        << note;
+    EXPECT_NE(note.find(c.reason), std::string::npos) << note;
+    EXPECT_EQ(note.find("secret"), std::string::npos);
+  }
+  fs::remove_all(dir);
+}
+
+}  // namespace
+}  // namespace upgrade::testing
