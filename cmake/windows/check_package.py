@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
-"""The Windows zip as it ships: exactly the files a caller of tagport and a user of
-the core tools need, every binary importing nothing but system DLLs (and tagport.dll
-libusb0.dll), and tagport.dll's exports intact after stripping.
+"""The Windows zip as it ships: exactly the files a caller of tagport, a user of
+Update and of the core tools need, every binary importing nothing but DLLs every
+Windows has (and tagport.dll libusb0.dll), Update.exe a GUI program, and
+tagport.dll's exports intact after stripping.
 
   check_package.py BUILD_DIR OBJDUMP
 """
@@ -13,13 +14,17 @@ import tempfile
 import zipfile
 
 EXPECTED = {
+    "bin/Update.exe",
+    "bin/System.ini.example",
     "bin/tagport.dll",
     "bin/ladder-transcript.exe",
     "include/tagport.h",
     "lib/libtagport.dll.a",
     "lib/tagport.def",
 }
-SYSTEM_DLLS = {"kernel32.dll", "msvcrt.dll", "ws2_32.dll", "odbc32.dll"}
+# No C++ or GCC runtime, no winpthread: those are linked in statically.
+SYSTEM_DLLS = {"kernel32.dll", "msvcrt.dll", "ws2_32.dll", "odbc32.dll", "user32.dll",
+               "gdi32.dll", "comctl32.dll", "ole32.dll", "oleaut32.dll"}
 EXPORTS = 16
 
 
@@ -61,6 +66,9 @@ def main():
             print(f"{name} imports {' '.join(sorted(dlls))}")
             if dlls - allowed:
                 fail(f"{name} needs {sorted(dlls - allowed)}, which would have to ship too")
+        update = run(objdump, "-p", os.path.join(root, "bin/Update.exe"))
+        if not re.search(r"^Subsystem\s+00000002\s", update, re.M):
+            fail("Update.exe is not a GUI program: it would open a console window")
         exports = run(objdump, "-p", os.path.join(root, "bin/tagport.dll"))
         table = re.search(r"\[Ordinal/Name Pointer\] Table\n(.*?)\n\n", exports, re.S)
         if not table or len(table.group(1).splitlines()) != EXPORTS:

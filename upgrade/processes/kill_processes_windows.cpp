@@ -5,6 +5,7 @@
 // Needs windows.h first.
 #include <tlhelp32.h>
 
+#include <cwchar>
 #include <string>
 
 namespace upgrade {
@@ -27,22 +28,6 @@ std::wstring widen(std::string_view utf8) {
   return wide;
 }
 
-// The full path of the process's image, or the snapshot's own file name when the
-// process may not be queried. Empty when the path is longer than we look at.
-std::wstring executableText(HANDLE process, const PROCESSENTRY32W& entry) {
-  if (process != nullptr) {
-    wchar_t path[kMaxExecutableText + 1];
-    DWORD size = static_cast<DWORD>(kMaxExecutableText + 1);
-    if (QueryFullProcessImageNameW(process, 0, path, &size) != 0) {
-      return std::wstring(path, size);
-    }
-    if (GetLastError() == ERROR_INSUFFICIENT_BUFFER) {
-      return {};
-    }
-  }
-  return entry.szExeFile;
-}
-
 }  // namespace
 
 void KillProcessesByName(std::string_view name) {
@@ -59,24 +44,19 @@ void KillProcessesByName(std::string_view name) {
   entry.dwSize = sizeof entry;
   for (BOOL more = Process32FirstW(snapshot, &entry); more != 0;
        more = Process32NextW(snapshot, &entry)) {
-    // The name is read from the same handle that is terminated, so a process id
-    // reused since the snapshot cannot end an unrelated process.
-    const HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION | PROCESS_TERMINATE, FALSE,
-                                       entry.th32ProcessID);
-    const std::wstring text = executableText(process, entry);
-    if (!text.empty() && executableTextMatches<wchar_t>(text, wanted)) {
-      if (entry.th32ProcessID == self) {
-        if (process != nullptr) {
-          CloseHandle(process);
-        }
-        CloseHandle(snapshot);
-        TerminateProcess(GetCurrentProcess(), 0);
-      }
-      if (process != nullptr) {
-        TerminateProcess(process, 0);
-      }
+    // The snapshot's own executable text: the file name alone, at most 260
+    // characters, however long the path it was started from.
+    const std::wstring_view text(entry.szExeFile, wcsnlen(entry.szExeFile, MAX_PATH));
+    if (text.empty() || !executableTextMatches<wchar_t>(text, wanted)) {
+      continue;
     }
+    if (entry.th32ProcessID == self) {
+      CloseHandle(snapshot);
+      TerminateProcess(GetCurrentProcess(), 0);
+    }
+    const HANDLE process = OpenProcess(PROCESS_TERMINATE, FALSE, entry.th32ProcessID);
     if (process != nullptr) {
+      TerminateProcess(process, 0);
       CloseHandle(process);
     }
   }

@@ -92,6 +92,19 @@ TEST_F(KillProcessesWindows, EndsExactlyTheMatchingProcessesWithExitCodeZero) {
   EXPECT_TRUE(stillRunning(prefixed));
 }
 
+// The snapshot's text is the file name alone, so the install path plays no part:
+// however long it is, the file name matches, and the full path never does. (Wine
+// starts no program from a path beyond MAX_PATH, so the long path itself cannot
+// be shown here.)
+TEST_F(KillProcessesWindows, OnlyTheFileNameIsLookedAt) {
+  const std::string name = unique("path") + ".exe";
+  const HANDLE probe = start(name, "wait");
+  upgrade::KillProcessesByName((dir_ / "0" / name).string());
+  EXPECT_TRUE(stillRunning(probe)) << "the full path was read";
+  upgrade::KillProcessesByName(name);
+  EXPECT_EQ(exitCodeAfterEnd(probe), 0u);
+}
+
 TEST_F(KillProcessesWindows, ReachingItsOwnProcessEndsTheProgramWithStatusZero) {
   const HANDLE self = start(unique("self") + ".exe", unique("SELF") + ".EXE");
   EXPECT_EQ(exitCodeAfterEnd(self), 0u);

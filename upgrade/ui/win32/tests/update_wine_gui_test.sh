@@ -1,0 +1,255 @@
+#!/usr/bin/env bash
+# The real Update.exe under Wine, on an X server of its own (Xvfb), driven with
+# xdotool, in a network namespace of its own (unshare -n): everything it reaches is
+# on loopback. A fresh Wine prefix with unmanaged windows (Wine draws the caption
+# and gives the focus itself) and Tahoma linked to the CJK font for message boxes.
+# ODBC goes through Wine's odbc32 to the host's 32-bit unixODBC and FreeTDS, with a
+# driver registry and freetds.conf of the test's own.
+#
+# usage: update_wine_gui_test.sh --update Update.exe [--tds-peer PATH]
+#                                [--screenshot FILE.png] CASE...
+# CASE:
+#   closed-port     the stored settings reach a closed port: the dialog comes; Esc
+#                   brings exactly one "提示信息" box; Return ends the program with
+#                   status 0; System.ini is unchanged
+#   dialog-connect  the server typed into the dialog and F2: the driver reaches the
+#                   typed address (a loopback listener that hangs up); the failure
+#                   box "系统提示" comes, Return ends the program with status 0 and
+#                   System.ini is unchanged
+#   full-run        needs --tds-peer: stored settings that reach the pretend SQL
+#                   Server at 1.0.0.0.0; one box, status 0, the peer ends at
+#                   1.0.0.0.31
+#   dialog-peer     needs --tds-peer: no System.ini; the peer's address typed into
+#                   the dialog and F2: System.ini is written (a new file, in code
+#                   page 936), the ladder runs to 1.0.0.0.31, status 0
+# The peer is started as `tds-peer --version 1.0.0.0.0`; it prints its port on the
+# first line of its standard output, and what it prints once its standard input is
+# closed must hold the version it ends at.
+set -euo pipefail
+
+if [[ ${UPDATE_WINE_GUI_INSIDE:-} != 1 ]]; then
+  exec env UPDATE_WINE_GUI_INSIDE=1 unshare --net "$0" "$@"
+fi
+ip link set lo up
+
+update= peer= screenshot=
+cases=()
+while [[ $# -gt 0 ]]; do
+  case $1 in
+    --update) update=$(realpath "$2"); shift 2 ;;
+    --tds-peer) peer=$2; shift 2 ;;
+    --screenshot) screenshot=$(realpath -m "$2"); shift 2 ;;
+    *) cases+=("$1"); shift ;;
+  esac
+done
+[[ -n $update && ${#cases[@]} -gt 0 ]] || { echo "usage: see the head of $0" >&2; exit 2; }
+
+work=$(mktemp -d "${TMPDIR:-/tmp}/update-wine-gui.XXXXXX")
+xvfb_pid= update_pid= listener_pid= peer_pid=
+export WINEPREFIX=$work/prefix WINEARCH=win32 WINEDEBUG=-all
+export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
+cleanup() {
+  for pid in $update_pid $listener_pid $peer_pid; do kill "$pid" 2>/dev/null || true; done
+  wineserver -k 2>/dev/null || true
+  wineserver -w 2>/dev/null || true
+  [[ -n $xvfb_pid ]] && kill "$xvfb_pid" 2>/dev/null || true
+  wait 2>/dev/null || true
+  rm -rf "$work"
+}
+trap cleanup EXIT
+current=
+fail() {
+  echo "FAIL${current:+ ($current)}: $*" >&2
+  exit 1
+}
+for tool in wine wineserver Xvfb xdotool python3; do
+  command -v "$tool" >/dev/null || fail "$tool is missing; scripts/setup installs scripts/deps/windows.list"
+done
+[[ -e /usr/lib/i386-linux-gnu/odbc/libtdsodbc.so ]] ||
+  fail "the 32-bit FreeTDS driver is missing (tdsodbc:i386, scripts/deps/windows.list)"
+
+coproc XVFB { exec Xvfb -displayfd 1 -nolisten tcp -screen 0 1024x768x24 2>"$work/xvfb.log"; }
+xvfb_pid=$XVFB_PID
+read -r -t 60 display <&"${XVFB[0]}" || fail "Xvfb did not start: $(cat "$work/xvfb.log")"
+export DISPLAY=":$display" LC_ALL=C.UTF-8
+unset WAYLAND_DISPLAY
+
+# The prefix is made with the display there, so that its server draws on it.
+mkdir "$WINEPREFIX"
+wine wineboot.exe --init >/dev/null 2>&1
+wine reg.exe add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1
+wine reg.exe add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\FontLink\SystemLink' \
+  /v Tahoma /t REG_MULTI_SZ /d 'wqy-zenhei.ttc,WenQuanYi Zen Hei' /f >/dev/null 2>&1
+wineserver -w
+
+# The driver registry: FreeTDS for 32 bits, and no freetds.conf of the machine's.
+mkdir "$work/odbc"
+printf '[FreeTDS]\nDescription = FreeTDS\nDriver = /usr/lib/i386-linux-gnu/odbc/libtdsodbc.so\n' \
+  >"$work/odbc/odbcinst.ini"
+: >"$work/odbc/odbc.ini"
+printf '[global]\n' >"$work/odbc/freetds.conf"
+export ODBCSYSINI=$work/odbc ODBCINI=$work/odbc/odbc.ini FREETDSCONF=$work/odbc/freetds.conf
+
+settings() {  # server, port -> System.ini text
+  printf '[ServerIP]\r\nServerIP1=%s\r\n[ServerPass]\r\nServerPass1=\r\n[Dbname]\r\nDbname1=Kvb\r\n[ServerPort]\r\nServerPort1=%s\r\n' "$1" "$2"
+}
+
+# A copy of the program in a directory of its own, started from elsewhere.
+start_update() {
+  app=$work/app-$current
+  mkdir "$app"
+  cp "$update" "$app/Update.exe"
+  if [[ -n ${1:-} ]]; then
+    printf '%s' "$1" >"$app/System.ini"
+    cp "$app/System.ini" "$work/System.ini.before"
+  fi
+  (cd / && exec wine "$app/Update.exe" >"$work/update-$current.log" 2>&1) &
+  update_pid=$!
+}
+
+# Line $2 of file $1 once it is there (bounded).
+await_line() {
+  local tries line
+  for ((tries = 0; tries < 600; tries++)); do
+    line=$(sed -n "$2p" "$1" 2>/dev/null)
+    [[ -n $line ]] && { echo "$line"; return 0; }
+    sleep 0.1
+  done
+  return 1
+}
+
+visible() { xdotool search --onlyvisible --name "$1" 2>/dev/null | wc -l; }
+
+# Polls (bounded) for a visible window titled $1 and puts its id in $found; fails
+# if the program ends first.
+found=
+await_window() {
+  local tries
+  for ((tries = 0; tries < 600; tries++)); do
+    found=$(xdotool search --onlyvisible --limit 1 --name "$1" 2>/dev/null || true)
+    [[ -n $found ]] && return 0
+    kill -0 "$update_pid" 2>/dev/null || fail "Update.exe ended while waiting for a window titled $1"
+    sleep 0.1
+  done
+  fail "no window titled $1 within 60 s"
+}
+
+# Waits (bounded) for the program to end and checks its status.
+await_end() {
+  timeout 60 tail --pid="$update_pid" -f /dev/null || fail "Update.exe did not end"
+  local status=0
+  wait "$update_pid" || status=$?
+  update_pid=
+  [[ $status -eq 0 ]] || fail "Update.exe exited with status $status"
+}
+
+unchanged() {
+  cmp -s "$app/System.ini" "$work/System.ini.before" || fail "System.ini was changed"
+}
+
+closed_port() {
+  start_update "$(settings 127.0.0.1,1 1)"
+  await_window '^服务器连接参数配置$'
+  local dialog=$found
+  [[ $(visible '^提示信息$') -eq 0 ]] || fail "a message box came with the dialog"
+  [[ $(visible '^系统提示$') -eq 0 ]] || fail "the dialog reported a connection error by itself"
+  if [[ -n $screenshot ]]; then
+    command -v import >/dev/null || fail "ImageMagick's import is missing for the screenshot"
+    import -window "$dialog" -frame "$screenshot"
+  fi
+  xdotool key Escape
+  await_window '^提示信息$'
+  [[ $(visible '^提示信息$') -eq 1 ]] || fail "expected exactly one message box"
+  [[ $(visible '^服务器连接参数配置$') -eq 0 ]] || fail "the dialog stayed open behind the box"
+  [[ $(visible '^系统提示$') -eq 0 ]] || fail "Esc tried to connect"
+  xdotool key Return
+  await_end
+  unchanged
+}
+
+dialog_connect() {
+  # A listener that takes one connection, keeps its first bytes and hangs up.
+  python3 -c '
+import socket, sys
+s = socket.socket(); s.bind(("127.0.0.1", 0)); s.listen(1)
+print(s.getsockname()[1], flush=True)
+c, _ = s.accept(); c.settimeout(30)
+data = c.recv(8)
+print(data.hex(), flush=True)
+c.close()' >"$work/listener.out" 2>&1 &
+  listener_pid=$!
+  local port first
+  port=$(await_line "$work/listener.out" 1) || fail "the listener did not start"
+  start_update "$(settings 127.0.0.1,1 1)"
+  await_window '^服务器连接参数配置$'
+  # The server field has the focus with its text selected: typing replaces it.
+  xdotool type --delay 20 "127.0.0.1,$port"
+  xdotool key F2
+  first=$(await_line "$work/listener.out" 2) || fail "nothing reached the address typed into the dialog"
+  [[ $first == 12* ]] || fail "the driver sent $first, not a TDS pre-login"
+  await_window '^系统提示$'
+  xdotool key Return
+  # The failed Connect ends every Update.exe, this one with status 0.
+  await_end
+  unchanged
+}
+
+# The pretend SQL Server at 1.0.0.0.0; its port in $peer_port.
+peer_port=
+start_peer() {
+  [[ -n $peer ]] || fail "needs the pretend SQL Server: pass --tds-peer PATH (a host build of tds-peer)"
+  [[ -x $peer ]] || fail "$peer is not an executable"
+  mkfifo "$work/peer.in"
+  "$peer" --version 1.0.0.0.0 <"$work/peer.in" >"$work/peer.out" 2>"$work/peer.log" &
+  peer_pid=$!
+  exec {peer_input}>"$work/peer.in"
+  peer_port=$(await_line "$work/peer.out" 1) || fail "tds-peer printed no port: $(cat "$work/peer.log")"
+}
+# Closes the peer's input and checks that what it then reports holds 1.0.0.0.31.
+peer_ends_at_31() {
+  exec {peer_input}>&-
+  timeout 30 tail --pid="$peer_pid" -f /dev/null || fail "tds-peer did not end when its input closed"
+  peer_pid=
+  grep -q '1\.0\.0\.0\.31' "$work/peer.out" ||
+    fail "the peer did not end at 1.0.0.0.31: $(cat "$work/peer.out" "$work/peer.log")"
+}
+
+full_run() {
+  start_peer
+  start_update "$(settings "127.0.0.1,$peer_port" 80)"
+  await_window '^提示信息$'
+  [[ $(visible '^服务器连接参数配置$') -eq 0 ]] || fail "the dialog came although the settings connect"
+  xdotool key Return
+  await_end
+  peer_ends_at_31
+}
+
+dialog_peer() {
+  start_peer
+  # No System.ini: "." is tried, which nothing answers in this namespace.
+  start_update ""
+  await_window '^服务器连接参数配置$'
+  xdotool type --delay 20 "127.0.0.1,$peer_port"
+  xdotool key F2
+  await_window '^提示信息$'
+  [[ -f $app/System.ini ]] || fail "Connect wrote no System.ini"
+  # A new file is in code page 936, which the ASCII settings leave as ASCII with
+  # CR LF line ends, as Windows' own profile functions write them.
+  grep -q $'^ServerIP1=127.0.0.1,'"$peer_port"$'\r$' "$app/System.ini" ||
+    fail "System.ini does not hold the typed server: $(cat -A "$app/System.ini")"
+  iconv -f CP936 -t UTF-8 "$app/System.ini" >/dev/null || fail "System.ini is not in code page 936"
+  xdotool key Return
+  await_end
+  peer_ends_at_31
+}
+
+for current in "${cases[@]}"; do
+  case $current in
+    closed-port) closed_port ;;
+    dialog-connect) dialog_connect ;;
+    full-run) full_run ;;
+    dialog-peer) dialog_peer ;;
+    *) fail "unknown case" ;;
+  esac
+  echo "ok: $current"
+done

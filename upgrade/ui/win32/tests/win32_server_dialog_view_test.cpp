@@ -1,0 +1,293 @@
+// The Win32 view of the server connection dialog, under Wine without a display:
+// its look and layout, its Tab order, and how keys, clicks and the close box reach
+// the dialog's events through its own modal loop. What the dialog does with them is
+// tested without any toolkit, in run/tests.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cwchar>
+#include <set>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "win32_front_end.h"
+#include "win32_server_dialog_view.h"
+
+namespace upgrade {
+namespace {
+
+using KeySeen = std::pair<std::optional<DialogField>, DialogKey>;
+
+// Records what the view delivers. Claims the keys of a field, as the dialog does
+// with Enter; closes the view once it has seen closeAfter keys and clicks.
+class RecordingEvents final : public ServerDialogEvents {
+ public:
+  void FormShow() override { seen.emplace_back("show"); }
+  bool FormKeyDown(std::optional<DialogField> focus, DialogKey key) override {
+    keys.emplace_back(focus, key);
+    closeWhenDone();
+    return focus.has_value();
+  }
+  void ButtonClick(DialogButton button) override {
+    seen.emplace_back(button == DialogButton::RzBitBtn1 ? "connect" : "abandon");
+    closeWhenDone();
+  }
+
+  std::vector<std::string> seen;
+  std::vector<KeySeen> keys;
+  ServerDialogView* view = nullptr;
+  std::size_t closeAfter = 0;
+
+ private:
+  void closeWhenDone() {
+    if (--closeAfter == 0) {
+      view->close();
+    }
+  }
+};
+
+class Win32ServerDialogViewTest : public ::testing::Test {
+ protected:
+  Win32ServerDialogViewTest() { events_.view = &d; }
+
+  static RECT placeInForm(HWND control) {
+    RECT place{};
+    GetWindowRect(control, &place);
+    MapWindowPoints(nullptr, GetParent(control), reinterpret_cast<POINT*>(&place), 2);
+    return {place.left, place.top, place.right - place.left, place.bottom - place.top};
+  }
+
+  static LOGFONTW fontOf(HWND control) {
+    LOGFONTW font{};
+    GetObjectW(reinterpret_cast<HFONT>(SendMessageW(control, WM_GETFONT, 0, 0)), sizeof font,
+               &font);
+    return font;
+  }
+
+  // A combo box is never lower than its font's line and borders: SimSun's 12-pixel
+  // line (12) fits 20 pixels, the CJK font that stands in for it under Wine (16) not.
+  static LONG designedHeight(HWND control, LONG height) {
+    wchar_t name[16] = {};
+    GetClassNameW(control, name, 16);
+    if (_wcsicmp(name, L"ComboBox") != 0) {
+      return height;
+    }
+    HDC dc = GetDC(control);
+    const HGDIOBJ old =
+        SelectObject(dc, reinterpret_cast<HFONT>(SendMessageW(control, WM_GETFONT, 0, 0)));
+    TEXTMETRICW metrics{};
+    GetTextMetricsW(dc, &metrics);
+    SelectObject(dc, old);
+    ReleaseDC(control, dc);
+    return std::max(height, metrics.tmHeight + 6);
+  }
+
+  static void postKey(HWND window, WPARAM key) { PostMessageW(window, WM_KEYDOWN, key, 0); }
+
+  // The button as the form draws it, into a bitmap of its own; the colour at a
+  // point of its face where the caption does not reach.
+  COLORREF buttonFace(HWND button, UINT state) {
+    RECT client{};
+    GetClientRect(button, &client);
+    HDC screen = GetDC(nullptr);
+    HDC dc = CreateCompatibleDC(screen);
+    HBITMAP bitmap = CreateCompatibleBitmap(screen, client.right, client.bottom);
+    const HGDIOBJ old = SelectObject(dc, bitmap);
+    DRAWITEMSTRUCT item{};
+    item.CtlType = ODT_BUTTON;
+    item.CtlID = static_cast<UINT>(GetDlgCtrlID(button));
+    item.itemAction = ODA_DRAWENTIRE;
+    item.itemState = state;
+    item.hwndItem = button;
+    item.hDC = dc;
+    item.rcItem = client;
+    SendMessageW(d.FSqlServer, WM_DRAWITEM, item.CtlID, reinterpret_cast<LPARAM>(&item));
+    const COLORREF colour = GetPixel(dc, 6, 4);
+    SelectObject(dc, old);
+    DeleteObject(bitmap);
+    DeleteDC(dc);
+    ReleaseDC(nullptr, screen);
+    return colour;
+  }
+
+  Win32FrontEnd frontEnd_;  // the common controls and COM, as in the program
+  RecordingEvents events_;
+  Win32ServerDialogView d{events_, frontEnd_.control};
+};
+
+// --- Look -------------------------------------------------------------------
+
+TEST_F(Win32ServerDialogViewTest, LooksAsDesigned) {
+  wchar_t title[64] = {};
+  GetWindowTextW(d.FSqlServer, title, 64);
+  EXPECT_STREQ(title, L"服务器连接参数配置");
+  RECT client{};
+  GetClientRect(d.FSqlServer, &client);
+  EXPECT_EQ(client.right, 348);
+  EXPECT_EQ(client.bottom, 242);
+  const auto style = static_cast<DWORD>(GetWindowLongW(d.FSqlServer, GWL_STYLE));
+  EXPECT_TRUE(style & WS_SYSMENU) << "the close box";
+  EXPECT_FALSE(style & (WS_MINIMIZEBOX | WS_MAXIMIZEBOX | WS_THICKFRAME)) << "fixed size";
+
+  struct Place {
+    HWND control;
+    RECT place;
+    LONG fontHeight;
+    bool bold;
+  };
+  const Place places[] = {
+      {d.Label1, {34, 35, 130, 14}, -14, true},
+      {d.Label4, {34, 67, 135, 14}, -14, true},
+      {d.Label2, {34, 101, 135, 14}, -14, true},
+      {d.Label3, {34, 133, 135, 14}, -14, true},
+      {d.RzLabel1, {37, 158, 252, 12}, -12, false},
+      {d.RzComboBox1, {163, 32, 145, 20}, -12, false},
+      {d.RzComboBox2, {163, 64, 145, 20}, -12, false},
+      {d.RzEdit1, {163, 96, 145, 20}, -12, false},
+      {d.RzEdit2, {163, 133, 145, 20}, -12, false},
+      {d.RzBitBtn1, {57, 183, 93, 31}, -14, true},
+      {d.RzBitBtn2, {190, 183, 93, 31}, -14, true},
+  };
+  for (const Place& p : places) {
+    const int id = GetDlgCtrlID(p.control);
+    const RECT at = placeInForm(p.control);
+    EXPECT_EQ(at.left, p.place.left) << id;
+    EXPECT_EQ(at.top, p.place.top) << id;
+    EXPECT_EQ(at.right, p.place.right) << id << " width";
+    EXPECT_EQ(at.bottom, designedHeight(p.control, p.place.bottom)) << id << " height";
+    const LOGFONTW font = fontOf(p.control);
+    EXPECT_STREQ(font.lfFaceName, L"宋体") << id;
+    EXPECT_EQ(font.lfCharSet, GB2312_CHARSET) << id;
+    EXPECT_EQ(font.lfHeight, p.fontHeight) << id;
+    EXPECT_EQ(font.lfWeight, p.bold ? FW_BOLD : FW_NORMAL) << id;
+  }
+  EXPECT_EQ(GetWindowLongW(d.RzComboBox1, GWL_STYLE) & 3, CBS_DROPDOWN) << "editable";
+  EXPECT_EQ(GetWindowLongW(d.RzComboBox2, GWL_STYLE) & 3, CBS_DROPDOWN) << "editable";
+  EXPECT_FALSE(GetWindowLongW(d.RzEdit1, GWL_STYLE) & ES_PASSWORD) << "the password in clear";
+  EXPECT_EQ(d.text(DialogField::RzEdit2), "80");
+}
+
+TEST_F(Win32ServerDialogViewTest, BackgroundIsTheJpegDecodedByWindows) {
+  ASSERT_NE(d.background(), nullptr) << "OLE could not decode the JPEG resource";
+  BITMAP info{};
+  GetObjectW(d.background(), sizeof info, &info);
+  EXPECT_EQ(info.bmWidth, 348);
+  EXPECT_EQ(info.bmHeight, 242);
+  // A picture, not a flat fill: many different colours along the diagonal.
+  HDC dc = CreateCompatibleDC(nullptr);
+  const HGDIOBJ old = SelectObject(dc, d.background());
+  std::set<COLORREF> colours;
+  for (int i = 0; i < 240; i += 4) {
+    colours.insert(GetPixel(dc, i * 348 / 242, i));
+  }
+  SelectObject(dc, old);
+  DeleteDC(dc);
+  EXPECT_GT(colours.size(), 10u);
+}
+
+TEST_F(Win32ServerDialogViewTest, ButtonsHaveTheirFaceColourAndLightUpUnderTheMouse) {
+  EXPECT_EQ(buttonFace(d.RzBitBtn1, 0), RGB(236, 233, 216));
+  EXPECT_EQ(buttonFace(d.RzBitBtn2, ODS_SELECTED), RGB(214, 210, 190));
+  SendMessageW(d.RzBitBtn2, WM_MOUSEMOVE, 0, MAKELPARAM(5, 5));
+  EXPECT_EQ(buttonFace(d.RzBitBtn2, 0), RGB(252, 250, 240));
+  EXPECT_EQ(buttonFace(d.RzBitBtn1, 0), RGB(236, 233, 216));
+  SendMessageW(d.RzBitBtn2, WM_MOUSELEAVE, 0, 0);
+  EXPECT_EQ(buttonFace(d.RzBitBtn2, 0), RGB(236, 233, 216));
+}
+
+// --- Behaviour --------------------------------------------------------------
+
+TEST_F(Win32ServerDialogViewTest, TabGoesServerPasswordPortConnectAbandonDatabase) {
+  const HWND order[] = {d.RzComboBox1, d.RzEdit1,   d.RzEdit2,
+                        d.RzBitBtn1,   d.RzBitBtn2, d.RzComboBox2};
+  for (std::size_t i = 0; i < std::size(order); ++i) {
+    EXPECT_EQ(GetNextDlgTabItem(d.FSqlServer, order[i], FALSE), order[(i + 1) % std::size(order)])
+        << i;
+  }
+}
+
+TEST_F(Win32ServerDialogViewTest, KeysReachTheDialogBeforeTheDialogManager) {
+  HWND comboEdit = GetWindow(d.RzComboBox2, GW_CHILD);
+  ASSERT_NE(comboEdit, nullptr);
+  postKey(d.RzEdit1, VK_RETURN);
+  postKey(comboEdit, VK_F2);
+  postKey(d.RzEdit2, 'A');  // not the dialog's
+  postKey(d.RzBitBtn2, VK_ESCAPE);
+  postKey(d.RzBitBtn1, VK_RETURN);  // left to the view: it presses the button
+  events_.closeAfter = 5;
+  d.runModal();
+
+  EXPECT_FALSE(d.isOpen());
+  EXPECT_FALSE(IsWindowVisible(d.FSqlServer));
+  const std::vector<KeySeen> expected = {{DialogField::RzEdit1, DialogKey::Enter},
+                                         {DialogField::RzComboBox2, DialogKey::F2},
+                                         {std::nullopt, DialogKey::Escape},
+                                         {std::nullopt, DialogKey::Enter}};
+  EXPECT_EQ(events_.keys, expected);
+  EXPECT_EQ(events_.seen, (std::vector<std::string>{"show", "connect"}));
+}
+
+TEST_F(Win32ServerDialogViewTest, CloseBoxEndsTheModalLoopAndAQuitIsPassedOn) {
+  PostMessageW(d.FSqlServer, WM_CLOSE, 0, 0);
+  d.runModal();
+  EXPECT_EQ(events_.seen, std::vector<std::string>{"show"});
+  EXPECT_TRUE(events_.keys.empty());
+
+  // A quit that reaches the dialog's loop ends it and is left for the program's.
+  PostQuitMessage(7);
+  d.runModal();
+  MSG msg;
+  ASSERT_TRUE(PeekMessageW(&msg, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE));
+  EXPECT_EQ(msg.wParam, 7u);
+}
+
+TEST_F(Win32ServerDialogViewTest, FieldsAndTheServerListGoThroughTheView) {
+  d.setText(DialogField::RzComboBox1, "服务器\\SQL");
+  d.setText(DialogField::RzEdit1, " 密码 ");
+  EXPECT_EQ(d.text(DialogField::RzComboBox1), "服务器\\SQL");
+  EXPECT_EQ(d.text(DialogField::RzEdit1), " 密码 ");
+
+  d.setServerList({"B-SERVER", "A-SERVER"});
+  EXPECT_EQ(SendMessageW(d.RzComboBox1, CB_GETCOUNT, 0, 0), 2);
+  wchar_t first[16] = {};
+  SendMessageW(d.RzComboBox1, CB_GETLBTEXT, 0, reinterpret_cast<LPARAM>(first));
+  EXPECT_STREQ(first, L"B-SERVER") << "in the order given";
+  EXPECT_EQ(d.text(DialogField::RzComboBox1), "") << "a name is offered, none is picked";
+
+  // Keyboard focus selects the whole text, so typing replaces it.
+  d.setText(DialogField::RzEdit2, "1433");
+  d.setFocus(DialogField::RzEdit2);
+  DWORD start = 1;
+  DWORD end = 0;
+  SendMessageW(d.RzEdit2, EM_GETSEL, reinterpret_cast<WPARAM>(&start),
+               reinterpret_cast<LPARAM>(&end));
+  EXPECT_EQ(start, 0u);
+  EXPECT_EQ(end, 4u);
+}
+
+// --- Run control ------------------------------------------------------------
+
+TEST(Win32RunControlTest, PointerIsASettingNotACount) {
+  Win32RunControl control;
+  control.showBusyPointer();
+  control.showBusyPointer();
+  EXPECT_EQ(GetCursor(), LoadCursorW(nullptr, IDC_WAIT));
+  control.restorePointer();
+  EXPECT_FALSE(control.isBusy());
+  EXPECT_EQ(GetCursor(), LoadCursorW(nullptr, IDC_ARROW));
+}
+
+TEST(Win32RunControlTest, MessageLoopEndsWithOrWithoutAnEndRequest) {
+  Win32RunControl control;
+  EXPECT_EQ(control.runMessageLoop(), 0);
+  control.endRun();
+  EXPECT_TRUE(control.endRequested());
+  EXPECT_EQ(control.runMessageLoop(), 0);
+  // Made outside the loop, the request posts nothing that a nested loop would take.
+  MSG msg;
+  EXPECT_FALSE(PeekMessageW(&msg, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE));
+}
+
+}  // namespace
+}  // namespace upgrade

@@ -1,0 +1,28 @@
+// Update's front end on plain Win32: the Win32 run control, the Win32 dialog view
+// and the program's message loop, for the entry sequence in update_program.h.
+#pragma once
+
+#include "update_program.h"
+#include "win32_run_control.h"
+
+namespace upgrade {
+
+class Win32FrontEnd final : public FrontEnd {
+ public:
+  // Makes the common controls and COM (the picture decoder) ready for this thread.
+  Win32FrontEnd();
+  ~Win32FrontEnd() override;
+  Win32FrontEnd(const Win32FrontEnd&) = delete;
+  Win32FrontEnd& operator=(const Win32FrontEnd&) = delete;
+
+  ladder::RunControl& runControl() noexcept override { return control; }
+  std::unique_ptr<ServerDialogView> createServerDialogView(ServerDialogEvents& events) override;
+  void runMessageLoop() noexcept override { control.runMessageLoop(); }
+
+  Win32RunControl control;
+
+ private:
+  bool oleReady_ = false;
+};
+
+}  // namespace upgrade

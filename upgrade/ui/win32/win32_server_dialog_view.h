@@ -1,0 +1,82 @@
+// The server connection dialog on plain Win32: its look and layout, its own modal
+// loop, and the translation of keys and clicks into the dialog's events. What the
+// dialog does is the toolkit-free TFSqlServer.
+#pragma once
+
+#include <windows.h>
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "server_dialog_view.h"
+#include "win32_run_control.h"
+
+namespace upgrade {
+
+// The resource id of the background JPEG (RCDATA), in server_dialog.rc.
+inline constexpr int kServerDialogBackground = 101;
+
+class Win32ServerDialogView final : public ServerDialogView {
+ public:
+  Win32ServerDialogView(ServerDialogEvents& events, const Win32RunControl& control);
+  ~Win32ServerDialogView() override;
+  Win32ServerDialogView(const Win32ServerDialogView&) = delete;
+  Win32ServerDialogView& operator=(const Win32ServerDialogView&) = delete;
+
+  void setText(DialogField field, std::string_view text) override;
+  [[nodiscard]] std::string text(DialogField field) const override;
+  // Keyboard focus selects the field's text, so typing replaces it.
+  void setFocus(DialogField field) override;
+  void setServerList(const std::vector<std::string>& names) override;
+  void showMessage(std::string_view title, std::string_view text) override;
+  void runModal() override;
+  void close() override;
+
+  // The field a window belongs to (a combo box's edit stands for the combo box).
+  [[nodiscard]] std::optional<DialogField> fieldOf(HWND window) const;
+  [[nodiscard]] HWND controlOf(DialogField field) const;
+  // The background as drawn: the JPEG stretched over the client area, or null when
+  // Windows could not decode it.
+  [[nodiscard]] HBITMAP background() const noexcept { return background_; }
+  [[nodiscard]] bool isOpen() const noexcept { return open_; }
+
+  // The form and its controls. The background picture is painted by the form
+  // itself, so it has no window of its own.
+  HWND FSqlServer = nullptr;
+  HWND Label1 = nullptr;
+  HWND Label4 = nullptr;
+  HWND Label2 = nullptr;
+  HWND Label3 = nullptr;
+  HWND RzLabel1 = nullptr;
+  HWND RzComboBox1 = nullptr;
+  HWND RzComboBox2 = nullptr;
+  HWND RzEdit1 = nullptr;
+  HWND RzEdit2 = nullptr;
+  HWND RzBitBtn1 = nullptr;
+  HWND RzBitBtn2 = nullptr;
+
+ private:
+  static LRESULT CALLBACK formProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+  static LRESULT CALLBACK buttonProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+  LRESULT handle(UINT message, WPARAM wParam, LPARAM lParam);
+  void createControls();
+  void loadBackground();
+  void drawButton(const DRAWITEMSTRUCT& item) const;
+  // Hands a key of the form to the dialog before the dialog manager sees it; true
+  // when it went no further.
+  bool preTranslateKey(const MSG& msg);
+
+  ServerDialogEvents& events_;
+  const Win32RunControl& control_;
+  HFONT formFont_ = nullptr;
+  HFONT boldFont_ = nullptr;
+  HBITMAP background_ = nullptr;
+  HBRUSH backgroundBrush_ = nullptr;
+  WNDPROC standardButtonProc_ = nullptr;
+  HWND hotButton_ = nullptr;
+  HWND lastFocus_ = nullptr;
+  bool open_ = false;
+};
+
+}  // namespace upgrade
