@@ -34,8 +34,8 @@ double secondsSince(Clock::time_point start) {
 }
 
 // Runs body in a child; prints its label, the seconds body reports and the child's
-// peak resident memory.
-void measure(const char* label, const std::function<double()>& body) {
+// peak resident memory; returns the seconds.
+double measure(const char* label, const std::function<double()>& body) {
   std::fflush(stdout);
   int pipeFds[2];
   if (::pipe(pipeFds) != 0) {
@@ -61,6 +61,7 @@ void measure(const char* label, const std::function<double()>& body) {
   rusage usage{};
   ::wait4(child, &status, 0, &usage);
   std::printf("%-46s %10.3f s %10ld KiB peak\n", label, seconds, usage.ru_maxrss);
+  return seconds;
 }
 
 class NoRun final : public upgrade::ladder::RunControl {
@@ -98,7 +99,8 @@ double startUpToDialog(const fs::path& dir) {
       nowhere, dir / "System.ini", run,
       [&shown](upgrade::TForm1& f) {
         return std::make_unique<upgrade::TFSqlServer>(
-            f, [&shown](upgrade::ServerDialogEvents&) { return std::make_unique<TimedView>(&shown); },
+            f,
+            [&shown](upgrade::ServerDialogEvents&) { return std::make_unique<TimedView>(&shown); },
             upgrade::TFSqlServer::Services{});
       },
       upgrade::TForm1::Creation::StateOnly);
@@ -138,12 +140,13 @@ int main(int argc, char** argv) {
 
   // The same text in both encodings: 200,000 key lines of Chinese, read to the end.
   constexpr int kLines = 200'000;
-  constexpr int kReads = 5;
+  constexpr int kReads = 10;
   std::string utf8 = "[a]\n";
   std::string gbk = "[a]\n";
   for (int i = 0; i < kLines; ++i) {
     utf8 += "键" + std::to_string(i) + "=服务器连接参数配置\n";
-    gbk += "\xBC\xFC" + std::to_string(i) + "=\xB7\xFE\xCE\xF1\xC6\xF7\xC1\xAC\xBD\xD3\xB2\xCE\xCA\xFD\xC5\xE4\xD6\xC3\n";
+    gbk += "\xBC\xFC" + std::to_string(i) +
+           "=\xB7\xFE\xCE\xF1\xC6\xF7\xC1\xAC\xBD\xD3\xB2\xCE\xCA\xFD\xC5\xE4\xD6\xC3\n";
   }
   const auto timeReads = [&](const std::string& bytes) {
     writeFile(ini, bytes);
@@ -157,12 +160,8 @@ int main(int argc, char** argv) {
     return secondsSince(start) / kReads;
   };
   std::printf("\none read of %d lines of Chinese text (%d reads averaged)\n", kLines, kReads);
-  double utf8Seconds = 0;
-  double gbkSeconds = 0;
-  measure("read, UTF-8", [&] { return timeReads(utf8); });
-  measure("read, GBK", [&] { return timeReads(gbk); });
-  utf8Seconds = timeReads(utf8);
-  gbkSeconds = timeReads(gbk);
+  const double utf8Seconds = measure("read, UTF-8", [&] { return timeReads(utf8); });
+  const double gbkSeconds = measure("read, GBK", [&] { return timeReads(gbk); });
   std::printf("GBK takes %.1f times as long as UTF-8\n", gbkSeconds / utf8Seconds);
   fs::remove_all(dir);
   return 0;
