@@ -295,6 +295,8 @@ void SettingsFile::writeString(std::string_view section, std::string_view key,
       facts = *examined;
   }
   const std::string written = rewrite(path_, in, facts, section, key, value);
+  // Windows cannot replace a file that is still open.
+  in.close();
   if (!detail::replaceFile(target, written)) {
     throw SettingsWriteError(path_);
   }
