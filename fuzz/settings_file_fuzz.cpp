@@ -3,7 +3,8 @@
 //  - every value read is valid UTF-8 of at most 2047 characters;
 //  - the written key reads back as written: trimmed, without one pair of quotes,
 //    cut at 2047 characters;
-//  - every other key reads exactly as before;
+//  - every other key reads exactly as before, and a GBK file does not turn into one
+//    that reads as UTF-8;
 //  - a refused write leaves the file byte-identical, and a UTF-16 file is never
 //    written.
 #include <unistd.h>
@@ -158,6 +159,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::string readBack = settings.readString(section, key, "\x01missing");
   FUZZ_CHECK(readBack == expectedReading(value),
              what + " reads back " + fuzzing::escaped(readBack));
+  const bool wasGbk = !text::isValidUtf8(input) && !input.starts_with("\xEF\xBB\xBF");
+  FUZZ_CHECK(!wasGbk || text::isAscii(after) || !text::isValidUtf8(after),
+             what + " left a GBK file that reads as UTF-8");
   for (std::size_t i = 0; i + 1 < pairs.size(); ++i) {
     const auto& [s, k] = pairs[i];
     if (upgrade::equalsIgnoringAsciiCase(s, section) && upgrade::equalsIgnoringAsciiCase(k, key)) {

@@ -1,20 +1,21 @@
 #include "settings_file.h"
 
-#include <algorithm>
 #include <cstdint>
 #include <fstream>
 #include <random>
-#include <sstream>
 #include <system_error>
-#include <vector>
 
 #include "ascii_case.h"
-#include "text_encoding.h"
-
 #include "settings_file_platform.h"
+#include "settings_lines.h"
+#include "text_encoding.h"
 
 namespace upgrade {
 namespace fs = std::filesystem;
+
+using detail::Encoding;
+using detail::Line;
+using detail::trimmed;
 
 namespace {
 
@@ -23,172 +24,30 @@ std::string pathText(const fs::path& path) {
   return {text.begin(), text.end()};
 }
 
-// ---------------------------------------------------------------------------
-// Text helpers
+enum class OpenStatus { Ok, Missing, Unreadable };
 
-bool isBlank(char c) noexcept {
-  return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\v' || c == '\f';
-}
-
-std::string_view trimmed(std::string_view s) noexcept {
-  while (!s.empty() && isBlank(s.front())) {
-    s.remove_prefix(1);
-  }
-  while (!s.empty() && isBlank(s.back())) {
-    s.remove_suffix(1);
-  }
-  return s;
-}
-
-// ---------------------------------------------------------------------------
-// The file as lines
-
-enum class Encoding { Ascii, Utf8, Gbk, Utf16 };
-
-struct Line {
-  enum class Kind { Other, Section, Key };
-  std::string raw;  // as in the file, line break included
-  Kind kind = Kind::Other;
-  std::string name;   // section or key name, decoded and trimmed
-  std::string value;  // decoded text after the first '='
-};
-
-struct Document {
-  std::string bom;
-  std::vector<Line> lines;
-  Encoding encoding = Encoding::Ascii;
-  std::string newline;
-
-  [[nodiscard]] std::string bytes() const {
-    std::string out = bom;
-    for (const Line& line : lines) {
-      out += line.raw;
-    }
-    return out;
-  }
-};
-
-Line classify(std::string raw, const std::string& text) {
-  Line line;
-  line.raw = std::move(raw);
-  const std::string_view body = trimmed(text);
-  if (!body.empty() && body.front() == '[') {
-    const std::size_t close = body.find(']');
-    if (close != std::string_view::npos) {
-      line.kind = Line::Kind::Section;
-      line.name = trimmed(body.substr(1, close - 1));
-      return line;
-    }
-  }
-  const std::size_t equals = text.find('=');
-  if (equals != std::string::npos) {
-    line.kind = Line::Kind::Key;
-    line.name = trimmed(std::string_view(text).substr(0, equals));
-    line.value = text.substr(equals + 1);
-  }
-  return line;
-}
-
-Document parse(std::string_view bytes) {
-  Document doc;
-  if (bytes.starts_with("\xFF\xFE") || bytes.starts_with("\xFE\xFF")) {
-    doc.encoding = Encoding::Utf16;
-    return doc;
-  }
-  if (bytes.starts_with("\xEF\xBB\xBF")) {
-    doc.bom = bytes.substr(0, 3);
-    bytes.remove_prefix(3);
-    doc.encoding = Encoding::Utf8;
-  } else if (text::isAscii(bytes)) {
-    doc.encoding = Encoding::Ascii;
-  } else {
-    doc.encoding = text::isValidUtf8(bytes) ? Encoding::Utf8 : Encoding::Gbk;
-  }
-
-  const std::size_t firstBreak = bytes.find('\n');
-  if (firstBreak == std::string_view::npos) {
-    doc.newline = detail::kPlatformNewline;
-  } else {
-    doc.newline = (firstBreak > 0 && bytes[firstBreak - 1] == '\r') ? "\r\n" : "\n";
-  }
-
-  // '\n' is never part of a multi-byte GBK or UTF-8 character, so lines can be cut
-  // before decoding, and each line keeps its own bytes for writing back.
-  while (!bytes.empty()) {
-    const std::size_t end = bytes.find('\n');
-    const std::size_t length = end == std::string_view::npos ? bytes.size() : end + 1;
-    const std::string_view raw = bytes.substr(0, length);
-    std::string_view content = raw;
-    while (!content.empty() && (content.back() == '\n' || content.back() == '\r')) {
-      content.remove_suffix(1);
-    }
-    const std::string text =
-        doc.encoding == Encoding::Gbk ? text::gbkToUtf8(content) : text::sanitiseUtf8(content);
-    doc.lines.push_back(classify(std::string(raw), text));
-    bytes.remove_prefix(length);
-  }
-  return doc;
-}
-
-struct Location {
-  std::optional<std::size_t> section;  // line of the first matching section header
-  std::optional<std::size_t> key;      // line of the first matching key in it
-  std::size_t sectionEnd = 0;          // first line after the section
-};
-
-Location find(const Document& doc, std::string_view section, std::string_view key) {
-  Location at;
-  const std::size_t count = doc.lines.size();
-  for (std::size_t i = 0; i < count; ++i) {
-    const Line& line = doc.lines[i];
-    if (line.kind == Line::Kind::Section && equalsIgnoringAsciiCase(line.name, section)) {
-      at.section = i;
-      break;
-    }
-  }
-  if (!at.section) {
-    return at;
-  }
-  std::size_t i = *at.section + 1;
-  for (; i < count && doc.lines[i].kind != Line::Kind::Section; ++i) {
-    const Line& line = doc.lines[i];
-    if (!at.key && line.kind == Line::Kind::Key && equalsIgnoringAsciiCase(line.name, key)) {
-      at.key = i;
-    }
-  }
-  at.sectionEnd = i;
-  return at;
-}
-
-// ---------------------------------------------------------------------------
-// File access
-
-enum class LoadStatus { Ok, Missing, Unreadable };
-
-LoadStatus load(const fs::path& path, std::string& bytes) {
+OpenStatus open(const fs::path& path, std::ifstream& in) {
   std::error_code ec;
   const fs::file_status status = fs::status(path, ec);
   if (ec || !fs::exists(status)) {
     // A parent that is not a directory means the file cannot exist either.
     if (!ec || ec == std::errc::no_such_file_or_directory || ec == std::errc::not_a_directory) {
-      return LoadStatus::Missing;
+      return OpenStatus::Missing;
     }
-    return LoadStatus::Unreadable;
+    return OpenStatus::Unreadable;
   }
   if (!fs::is_regular_file(status)) {
-    return LoadStatus::Unreadable;
+    return OpenStatus::Unreadable;
   }
-  std::ifstream in(path, std::ios::binary);
-  if (!in) {
-    return LoadStatus::Unreadable;
-  }
-  std::ostringstream content;
-  content << in.rdbuf();
-  if (in.bad()) {
-    return LoadStatus::Unreadable;
-  }
-  bytes = std::move(content).str();
-  return LoadStatus::Ok;
+  in.open(path, std::ios::binary);
+  return in ? OpenStatus::Ok : OpenStatus::Unreadable;
+}
+
+// Back to the first line after the encoding was told from the whole file.
+bool rewind(std::ifstream& in, const detail::FileFacts& facts) {
+  in.clear();
+  in.seekg(static_cast<std::streamoff>(facts.bomLength));
+  return static_cast<bool>(in);
 }
 
 bool hasLineBreak(std::string_view s) noexcept {
@@ -206,6 +65,116 @@ std::string randomSuffix() {
   return suffix;
 }
 
+// New text in the file's own encoding. A file of plain ASCII can take either; it
+// takes the platform's: the ANSI code page on Windows, UTF-8 elsewhere.
+class Encoder {
+ public:
+  Encoder(const fs::path& file, Encoding encoding)
+      : file_(file),
+        gbk_(encoding == Encoding::Gbk ||
+             (detail::kAsciiFilesTakeAnsiCodePage && encoding == Encoding::Ascii)) {}
+
+  [[nodiscard]] bool gbk() const noexcept { return gbk_; }
+
+  [[nodiscard]] std::string operator()(const std::string& text) const {
+    if (!gbk_) {
+      return text;
+    }
+    std::optional<std::string> encoded = text::utf8ToGbk(text);
+    if (!encoded) {
+      throw SettingsWriteError(file_);
+    }
+    return std::move(*encoded);
+  }
+
+ private:
+  const fs::path& file_;
+  bool gbk_;
+};
+
+// The file's bytes with the key written, read from `in` line by line: every other
+// line goes over as it was. Costs the size of the file, not a structure per line.
+std::string rewrite(const fs::path& file, std::ifstream& in, const detail::FileFacts& facts,
+                    std::string_view section, std::string_view key, std::string_view value) {
+  const Encoder encode(file, facts.encoding);
+  const std::string_view newline = facts.newline.empty() ? detail::kPlatformNewline : facts.newline;
+  const std::string keyLine = std::string(key) + "=" + std::string(value);
+  std::string out;
+  std::error_code ec;
+  if (const std::uintmax_t size = fs::file_size(file, ec); !ec) {
+    out.reserve(static_cast<std::size_t>(size) + keyLine.size() * 3 + section.size() * 2 + 16);
+  }
+  out.append("\xEF\xBB\xBF", facts.bomLength);
+
+  enum class State { Seeking, InSection, Done } state = State::Seeking;
+  std::size_t insertAt = 0;  // after the section's last line that is not blank
+  // Into the section, after its last line that is not blank, so blank lines between
+  // sections stay where they are.
+  const auto insertKey = [&] {
+    std::string line = encode(keyLine) + std::string(newline);
+    if (out[insertAt - 1] != '\n') {
+      line.insert(0, newline);
+    }
+    out.insert(insertAt, line);
+  };
+  if (in.is_open()) {
+    detail::LineBlocks blocks(in);
+    const detail::LineReader reader(facts.encoding);
+    for (std::string_view block = blocks.next(); !block.empty(); block = blocks.next()) {
+      while (!block.empty() && state != State::Done) {
+        const std::size_t length = std::min(block.find('\n'), block.size() - 1) + 1;
+        const std::string_view raw = block.substr(0, length);
+        block.remove_prefix(length);
+        const std::string_view line = trimmed(raw);
+        const bool inSection = state == State::InSection;
+        const Line meaning = detail::mayMatter(line, inSection)
+                                 ? reader.classify(detail::withoutBreak(raw))
+                                 : Line{};
+        if (meaning.kind == Line::Kind::Section && inSection) {
+          insertKey();
+          state = State::Done;
+        } else if (meaning.kind == Line::Kind::Section) {
+          state = equalsIgnoringAsciiCase(meaning.name, section) ? State::InSection : state;
+        } else if (inSection && meaning.kind == Line::Kind::Key &&
+                   equalsIgnoringAsciiCase(meaning.name, key)) {
+          // The key keeps its spelling and its line break.
+          out += encode(meaning.name + "=" + std::string(value));
+          out += raw.substr(detail::withoutBreak(raw).size());
+          state = State::Done;
+          continue;
+        }
+        out += raw;
+        if (state == State::InSection && !line.empty()) {
+          insertAt = out.size();
+        }
+      }
+      out += block;  // the rest, once the key is written
+    }
+    if (blocks.failed()) {
+      throw SettingsWriteError(file);
+    }
+  }
+  if (state == State::InSection) {
+    insertKey();
+  } else if (state == State::Seeking) {
+    if (out.size() > facts.bomLength && out.back() != '\n') {
+      out += newline;
+    }
+    out += encode("[" + std::string(section) + "]") + std::string(newline);
+    out += encode(keyLine) + std::string(newline);
+  }
+
+  // The encoding is told from the whole file when it is read. Lines written in GBK
+  // into a file that then holds only valid UTF-8 (its other GBK bytes were in the
+  // line replaced, or the new text happens to be valid UTF-8 as well) would read as
+  // UTF-8 from now on. A comment line before the first section, GBK that is not
+  // UTF-8, keeps it GBK; it is no key and changes how no other line reads.
+  if (encode.gbk() && !text::isAscii(out) && text::isValidUtf8(out)) {
+    out.insert(0, encode("; 本文件为 GBK 编码") + std::string(newline));
+  }
+  return out;
+}
+
 }  // namespace
 
 namespace detail {
@@ -221,26 +190,53 @@ fs::path temporaryName(const fs::path& target) {
 SettingsWriteError::SettingsWriteError(const fs::path& file)
     : std::runtime_error("Unable to write to " + pathText(file)) {}
 
-SettingsWriteError::SettingsWriteError(const fs::path& file, std::string_view reason)
-    : std::runtime_error("Unable to write to " + pathText(file) + ": " + std::string(reason)) {}
-
 std::string SettingsFile::readString(std::string_view section, std::string_view key,
                                      std::string_view defaultValue) const {
-  std::string bytes;
-  if (load(path_, bytes) != LoadStatus::Ok) {
+  std::ifstream in;
+  if (open(path_, in) != OpenStatus::Ok) {
     return std::string(defaultValue);
   }
-  const Document doc = parse(bytes);
-  const Location at = find(doc, section, key);
-  if (!at.key) {
+  const std::optional<detail::FileFacts> facts = detail::examine(in);
+  if (!facts || facts->encoding == Encoding::Utf16 || !rewind(in, *facts)) {
     return std::string(defaultValue);
   }
-  std::string_view value = trimmed(doc.lines[*at.key].value);
-  if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') &&
-      value.back() == value.front()) {
-    value = value.substr(1, value.size() - 2);
+  const detail::LineReader reader(facts->encoding);
+  detail::LineBlocks blocks(in);
+  bool inSection = false;
+  for (std::string_view block = blocks.next(); !block.empty(); block = blocks.next()) {
+    for (std::size_t at = 0;;) {
+      // Blank lines and leading blanks mean nothing here: past them in one sweep.
+      while (at < block.size() && detail::isBlank(block[at])) {
+        ++at;
+      }
+      if (at == block.size()) {
+        break;
+      }
+      const std::size_t end = std::min(block.find('\n', at), block.size());
+      const std::string_view line = detail::withoutBreak(block.substr(at, end - at));
+      at = end;
+      if (!detail::mayMatter(line, inSection)) {
+        continue;
+      }
+      const Line meaning = reader.classify(line);
+      if (meaning.kind == Line::Kind::Section) {
+        // Only the first section of the name counts.
+        if (inSection) {
+          return std::string(defaultValue);
+        }
+        inSection = equalsIgnoringAsciiCase(meaning.name, section);
+      } else if (inSection && meaning.kind == Line::Kind::Key &&
+                 equalsIgnoringAsciiCase(meaning.name, key)) {
+        std::string_view value = trimmed(meaning.value);
+        if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') &&
+            value.back() == value.front()) {
+          value = value.substr(1, value.size() - 2);
+        }
+        return std::string(text::firstCharacters(value, kMaxValueLength));
+      }
+    }
   }
-  return std::string(text::firstCharacters(value, kMaxValueLength));
+  return std::string(defaultValue);
 }
 
 int SettingsFile::readInteger(std::string_view section, std::string_view key,
@@ -282,77 +278,25 @@ void SettingsFile::writeString(std::string_view section, std::string_view key,
     }
   }
 
-  std::string bytes;
   // A file that exists but cannot be read must not be replaced by one that holds
-  // only this key.
-  if (load(target, bytes) == LoadStatus::Unreadable) {
-    throw SettingsWriteError(path_);
-  }
-  Document doc = parse(bytes);
-  if (doc.encoding == Encoding::Utf16) {
-    // Lines in another encoding would corrupt it.
-    throw SettingsWriteError(path_);
-  }
-
-  // New text goes in the file's own encoding. A file of plain ASCII can take either;
-  // it takes the platform's: the ANSI code page on Windows, UTF-8 elsewhere.
-  const auto encode = [&](const std::string& text) -> std::string {
-    const bool gbk = doc.encoding == Encoding::Gbk ||
-                     (detail::kAsciiFilesTakeAnsiCodePage && doc.encoding == Encoding::Ascii);
-    if (!gbk) {
-      return text;
-    }
-    std::optional<std::string> encoded = text::utf8ToGbk(text);
-    if (!encoded) {
+  // only this key; lines in another encoding would corrupt a UTF-16 one.
+  std::ifstream in;
+  detail::FileFacts facts;
+  switch (open(target, in)) {
+    case OpenStatus::Missing:
+      break;
+    case OpenStatus::Unreadable:
       throw SettingsWriteError(path_);
-    }
-    return std::move(*encoded);
-  };
-  const auto terminate = [&](std::size_t lineIndex) {
-    std::string& raw = doc.lines[lineIndex].raw;
-    if (!raw.empty() && raw.back() != '\n') {
-      raw += doc.newline;
-    }
-  };
-
-  const Location at = find(doc, section, key);
-  if (at.key) {
-    Line& line = doc.lines[*at.key];
-    const bool hadBreak = !line.raw.empty() && line.raw.back() == '\n';
-    const std::size_t breakLength =
-        hadBreak ? (line.raw.ends_with("\r\n") ? std::size_t{2} : std::size_t{1}) : 0;
-    const std::string lineBreak = line.raw.substr(line.raw.size() - breakLength);
-    line.raw = encode(line.name + "=" + std::string(value)) + lineBreak;
-  } else if (at.section) {
-    // After the section's last non-blank line, so blank lines between sections stay
-    // where they are.
-    std::size_t insertAt = at.sectionEnd;
-    while (insertAt > *at.section + 1 && trimmed(doc.lines[insertAt - 1].raw).empty()) {
-      --insertAt;
-    }
-    terminate(insertAt - 1);
-    Line line;
-    line.raw = encode(std::string(key) + "=" + std::string(value)) + doc.newline;
-    doc.lines.insert(doc.lines.begin() + static_cast<std::ptrdiff_t>(insertAt), std::move(line));
-  } else {
-    if (!doc.lines.empty()) {
-      terminate(doc.lines.size() - 1);
-    }
-    Line header;
-    header.raw = encode("[" + std::string(section) + "]") + doc.newline;
-    Line line;
-    line.raw = encode(std::string(key) + "=" + std::string(value)) + doc.newline;
-    doc.lines.push_back(std::move(header));
-    doc.lines.push_back(std::move(line));
+    case OpenStatus::Ok:
+      const std::optional<detail::FileFacts> examined = detail::examine(in);
+      if (!examined || examined->encoding == Encoding::Utf16 || !rewind(in, *examined)) {
+        throw SettingsWriteError(path_);
+      }
+      facts = *examined;
   }
-
-  // The encoding is told from the whole file when it is read. A GBK file whose last
-  // non-UTF-8 bytes were in the replaced line would read as UTF-8 from now on, and
-  // every other non-ASCII line (or the new one) with it; such a write is refused.
-  const std::string written = doc.bytes();
-  if (doc.encoding == Encoding::Gbk && !text::isAscii(written) && text::isValidUtf8(written)) {
-    throw SettingsWriteError(path_, "the file would no longer read as GBK");
-  }
+  const std::string written = rewrite(path_, in, facts, section, key, value);
+  // Windows cannot replace a file that is still open.
+  in.close();
   if (!detail::replaceFile(target, written)) {
     throw SettingsWriteError(path_);
   }

@@ -12,10 +12,12 @@
 //   adds the section at the end of the file. Every other line stays as it was, byte
 //   for byte, so sections and keys of other programs and their order are kept.
 //
-// The file is read afresh on every call and never kept open. A file in GBK (written
-// by the suite's Windows programs) is recognised by not being valid UTF-8; written
-// lines use the encoding the file already has. Writes replace the file atomically
-// (a temporary file beside it, then a rename), so a crash never leaves it truncated.
+// The file is read afresh on every call, line by line, and never kept open: a read
+// needs memory for the longest line, a write for the file. A file in GBK (written by
+// the suite's Windows programs) is recognised by not being valid UTF-8; written
+// lines use the encoding the file already has, and a GBK file stays GBK (see
+// writeString). Writes replace the file atomically (a temporary file beside it, then
+// a rename), so a crash never leaves it truncated.
 #pragma once
 
 #include <cstddef>
@@ -32,8 +34,6 @@ namespace upgrade {
 class SettingsWriteError : public std::runtime_error {
  public:
   explicit SettingsWriteError(const std::filesystem::path& file);
-  // "Unable to write to <file>: <reason>", for a write refused to keep the file sound.
-  SettingsWriteError(const std::filesystem::path& file, std::string_view reason);
 };
 
 class SettingsFile {
@@ -55,8 +55,9 @@ class SettingsFile {
   // file cannot be read back or written, and std::invalid_argument for a name or
   // value that the format cannot hold (a line break, '=' in a key, ']' in a
   // section, a name that begins or ends with a blank, a key that begins with '[',
-  // text that is not UTF-8). A GBK file stays GBK: a write after which it would read
-  // as UTF-8 throws SettingsWriteError and leaves it as it was.
+  // text that is not UTF-8). A GBK file stays GBK: when the lines written would leave
+  // nothing in it that is not valid UTF-8, a comment line in GBK goes before the first
+  // section, so that every other line reads as it did.
   void writeString(std::string_view section, std::string_view key, std::string_view value);
   void writeInteger(std::string_view section, std::string_view key, int value);
 

@@ -246,14 +246,17 @@ TEST_F(SettingsFileTest, GbkFileStaysGbk) {
 TEST_F(SettingsFileTest, WriteNeverChangesHowOtherLinesRead) {
   // The only bytes that make this file GBK are in the value being replaced; E4 B8 AD
   // is GBK "涓" and a broken byte, but UTF-8 "中". Writing ASCII over 啊 would turn
-  // the whole file into UTF-8.
-  const std::string gbk = "[a]\nk=\xB0\xA1\n[b]\nj=\xE4\xB8\xAD\n";
-  put(gbk);
+  // the whole file into UTF-8, were it not for the comment line that keeps it GBK.
+  const std::string rest = "[b]\nj=\xE4\xB8\xAD\n";
+  put("[a]\nk=\xB0\xA1\n" + rest);
   SettingsFile settings(path_);
   const std::string before = read("b", "j");
-  EXPECT_THROW(settings.writeString("a", "k", "plain"), SettingsWriteError);
-  EXPECT_EQ(contents(), gbk);
+  settings.writeString("a", "k", "plain");
+  settings.writeString("a", "k", "again");
+  const std::string marker = "; \xB1\xBE\xCE\xC4\xBC\xFE\xCE\xAA GBK \xB1\xE0\xC2\xEB\n";
+  EXPECT_EQ(contents(), marker + "[a]\nk=again\n" + rest) << "one comment, added once";
   EXPECT_EQ(read("b", "j"), before);
+  EXPECT_EQ(read("a", "k"), "again");
 
   // With nothing else outside ASCII, the same write reads the same either way.
   put("[a]\nk=\xB0\xA1\n[b]\nj=x\n");

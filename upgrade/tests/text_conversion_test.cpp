@@ -47,5 +47,15 @@ TEST(TextConversion, GbkIsCodePage936WithTheEuroSignAt0x80) {
   EXPECT_EQ(text::utf8ToGbk("😀"), std::nullopt);
 }
 
+// Whole runs go to the converter at once: a pair the code page leaves unassigned
+// (A1 40), or a lead byte without its trail, must spoil no character around it, and
+// one converter serves many texts.
+TEST(TextConversion, GbkRunsDecodeAsCharacterByCharacter) {
+  const text::GbkToUtf8 decode;
+  EXPECT_EQ(decode("\xD6\xD0\xA1\x40\xCE\xC4"), "中" + decode("\xA1\x40") + "文");
+  EXPECT_EQ(decode("\xD6\xD0\xC7=\xCE\xC4"), "中\uFFFD=文");
+  EXPECT_EQ(decode("plain"), "plain");
+}
+
 }  // namespace
 }  // namespace upgrade

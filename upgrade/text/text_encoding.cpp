@@ -1,5 +1,8 @@
 #include "text_encoding.h"
 
+#include <cstdint>
+#include <cstring>
+
 #include "gbk_code_page.h"
 
 namespace upgrade::text {
@@ -86,8 +89,17 @@ bool isValidUtf8(std::string_view bytes) noexcept {
 }
 
 bool isAscii(std::string_view bytes) noexcept {
-  for (const char c : bytes) {
-    if (static_cast<unsigned char>(c) >= 0x80) {
+  // Eight bytes at a time: a settings file can be megabytes of blank lines.
+  std::size_t i = 0;
+  for (; i + 8 <= bytes.size(); i += 8) {
+    std::uint64_t word = 0;
+    std::memcpy(&word, bytes.data() + i, 8);
+    if ((word & 0x8080808080808080u) != 0) {
+      return false;
+    }
+  }
+  for (; i < bytes.size(); ++i) {
+    if (byteAt(bytes, i) >= 0x80) {
       return false;
     }
   }
@@ -95,27 +107,61 @@ bool isAscii(std::string_view bytes) noexcept {
 }
 
 std::string gbkToUtf8(std::string_view gbk) {
-  const GbkDecoder decoder;
+  return GbkToUtf8()(gbk);
+}
+
+GbkToUtf8::GbkToUtf8() = default;
+GbkToUtf8::~GbkToUtf8() = default;
+
+std::string GbkToUtf8::operator()(std::string_view gbk) const {
   std::string out;
   out.reserve(gbk.size() * 3 / 2);
-  for (std::size_t i = 0; i < gbk.size();) {
+  // One character at i: a lead byte without a valid trail, or a pair the code page
+  // leaves unassigned, costs one replacement and no more, so the ASCII after it (a
+  // line break, '=', '[') keeps its meaning.
+  const auto decodeOne = [&](std::size_t i) -> std::size_t {
     if (byteAt(gbk, i) < 0x80) {
-      out += gbk[i++];
-      continue;
+      out += gbk[i];
+      return i + 1;
     }
-    // A lead byte without a valid trail costs one replacement and no more, so the
-    // ASCII after it (a line break, '=', '[') keeps its meaning.
     const std::size_t n = gbkSequenceAt(gbk, i);
     std::optional<std::string> decoded;
     if (n != 0) {
-      decoded = decoder.decode(gbk.substr(i, n));
+      decoded = decoder_->decode(gbk.substr(i, n));
     }
     if (decoded && !decoded->empty()) {
       out += *decoded;
-      i += n;
+      return i + n;
+    }
+    out += kReplacement;
+    return i + 1;
+  };
+  for (std::size_t i = 0; i < gbk.size();) {
+    // A run of well-formed characters goes to the converter in one call.
+    std::size_t end = i;
+    bool ascii = true;
+    for (std::size_t n = 0; end < gbk.size() && (n = gbkSequenceAt(gbk, end)) != 0; end += n) {
+      ascii = ascii && byteAt(gbk, end) < 0x80;
+    }
+    if (ascii && end > i) {
+      out += gbk.substr(i, end - i);
+      i = end;
+      continue;
+    }
+    if (!decoder_) {
+      decoder_ = std::make_unique<GbkDecoder>();
+    }
+    std::optional<std::string> whole;
+    if (end > i) {
+      whole = decoder_->decode(gbk.substr(i, end - i));
+    }
+    if (whole && !whole->empty()) {
+      out += *whole;
+      i = end;
     } else {
-      out += kReplacement;
-      ++i;
+      do {
+        i = decodeOne(i);
+      } while (i < end);
     }
   }
   return out;

@@ -4,11 +4,16 @@
 // the program is UTF-8.
 #pragma once
 
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
 
 namespace upgrade::text {
+
+namespace detail {
+class GbkDecoder;
+}
 
 // Strict UTF-8: no overlong forms, no surrogates, nothing above U+10FFFF.
 [[nodiscard]] bool isValidUtf8(std::string_view bytes) noexcept;
@@ -17,6 +22,22 @@ namespace upgrade::text {
 // GBK (code page 936) to UTF-8. Never fails: a byte sequence that is not GBK
 // becomes U+FFFD, one per offending byte.
 [[nodiscard]] std::string gbkToUtf8(std::string_view gbk);
+
+// gbkToUtf8 for many texts in a row (the lines of a file): opening the platform's
+// converter costs more than converting a line, so one is kept for all of them.
+class GbkToUtf8 {
+ public:
+  GbkToUtf8();
+  ~GbkToUtf8();
+  GbkToUtf8(const GbkToUtf8&) = delete;
+  GbkToUtf8& operator=(const GbkToUtf8&) = delete;
+
+  [[nodiscard]] std::string operator()(std::string_view gbk) const;
+
+ private:
+  // Opened at the first text that is not ASCII.
+  mutable std::unique_ptr<detail::GbkDecoder> decoder_;
+};
 
 // GBK to UTF-8 where every byte must be part of a GBK character; nullopt
 // otherwise. For texts that may be in another encoding altogether.

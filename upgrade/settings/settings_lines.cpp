@@ -1,0 +1,107 @@
+#include "settings_lines.h"
+
+#include <algorithm>
+
+namespace upgrade::detail {
+namespace {
+
+constexpr std::size_t kBlockSize = 64 * 1024;
+
+}  // namespace
+
+std::string_view LineBlocks::next() {
+  // What followed the last line break of the previous block starts this one.
+  buffer_.erase(0, handedOut_);
+  filled_ -= handedOut_;
+  handedOut_ = 0;
+  for (;;) {
+    if (filled_ == buffer_.size()) {
+      buffer_.resize(std::max(kBlockSize, buffer_.size() * 2));
+    }
+    in_.read(buffer_.data() + filled_, static_cast<std::streamsize>(buffer_.size() - filled_));
+    const auto count = static_cast<std::size_t>(in_.gcount());
+    if (in_.bad()) {
+      failed_ = true;
+      return {};
+    }
+    filled_ += count;
+    const std::string_view filled(buffer_.data(), filled_);
+    const std::size_t lastBreak = filled.rfind('\n');
+    if (lastBreak != std::string_view::npos) {
+      handedOut_ = lastBreak + 1;
+      return filled.substr(0, handedOut_);
+    }
+    if (count == 0 || in_.eof()) {
+      handedOut_ = filled_;
+      return filled;
+    }
+  }
+}
+
+std::optional<FileFacts> examine(std::istream& in) {
+  FileFacts facts;
+  LineBlocks blocks(in);
+  bool first = true;
+  bool utf8 = true;
+  bool ascii = true;
+  for (std::string_view block = blocks.next(); !block.empty(); block = blocks.next()) {
+    if (first) {
+      first = false;
+      if (block.starts_with("\xFF\xFE") || block.starts_with("\xFE\xFF")) {
+        facts.encoding = Encoding::Utf16;
+        return facts;
+      }
+      if (block.starts_with("\xEF\xBB\xBF")) {
+        facts.bomLength = 3;
+      }
+    }
+    if (facts.newline.empty()) {
+      const std::string_view text = block.substr(std::min(block.size(), facts.bomLength));
+      if (const std::size_t at = text.find('\n'); at != std::string_view::npos) {
+        facts.newline = at > 0 && text[at - 1] == '\r' ? "\r\n" : "\n";
+      }
+    }
+    if (facts.bomLength != 0 && !facts.newline.empty()) {
+      facts.encoding = Encoding::Utf8;  // whatever follows
+      return facts;
+    }
+    ascii = ascii && text::isAscii(block);
+    utf8 = utf8 && (ascii || text::isValidUtf8(block));
+    if (!utf8 && !facts.newline.empty()) {
+      facts.encoding = Encoding::Gbk;  // whatever follows
+      return facts;
+    }
+  }
+  if (blocks.failed()) {
+    return std::nullopt;
+  }
+  if (facts.bomLength != 0) {
+    facts.encoding = Encoding::Utf8;
+  } else {
+    facts.encoding = ascii ? Encoding::Ascii : (utf8 ? Encoding::Utf8 : Encoding::Gbk);
+  }
+  return facts;
+}
+
+Line LineReader::classify(std::string_view line) const {
+  const std::string text = encoding_ == Encoding::Gbk ? gbk_(line) : text::sanitiseUtf8(line);
+  Line out;
+  const std::string_view body = trimmed(text);
+  if (!body.empty() && body.front() == '[') {
+    const std::size_t close = body.find(']');
+    if (close != std::string_view::npos) {
+      out.kind = Line::Kind::Section;
+      out.name = trimmed(body.substr(1, close - 1));
+      return out;
+    }
+  }
+  const std::size_t equals = text.find('=');
+  if (equals != std::string::npos) {
+    out.kind = Line::Kind::Key;
+    out.name = trimmed(std::string_view(text).substr(0, equals));
+    out.value = text.substr(equals + 1);
+  }
+  return out;
+}
+
+}  // namespace upgrade::detail
