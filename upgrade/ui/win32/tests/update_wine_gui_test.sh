@@ -6,8 +6,8 @@
 # ODBC goes through Wine's odbc32 to the host's 32-bit unixODBC and FreeTDS, with a
 # driver registry and freetds.conf of the test's own.
 #
-# usage: update_wine_gui_test.sh --update Update.exe [--tds-peer PATH]
-#                                [--screenshot FILE.png] CASE...
+# usage: update_wine_gui_test.sh --update Update.exe [--screenshot FILE.png]
+#          [--tds-peer PATH --ladder-transcript PATH] CASE...
 # CASE:
 #   closed-port     the stored settings reach a closed port: the dialog comes; Esc
 #                   brings exactly one "提示信息" box; Return ends the program with
@@ -16,28 +16,30 @@
 #                   typed address (a loopback listener that hangs up); the failure
 #                   box "系统提示" comes, Return ends the program with status 0 and
 #                   System.ini is unchanged
-#   full-run        needs --tds-peer: stored settings that reach the pretend SQL
-#                   Server at 1.0.0.0.0; one box, status 0, the peer ends at
-#                   1.0.0.0.31
-#   dialog-peer     needs --tds-peer: no System.ini; the peer's address typed into
-#                   the dialog and F2: System.ini is written (a new file, in code
-#                   page 936), the ladder runs to 1.0.0.0.31, status 0
-# The peer is started as `tds-peer --version 1.0.0.0.0`; it prints its port on the
-# first line of its standard output, and what it prints once its standard input is
-# closed must hold the version it ends at.
+#   full-run        stored settings that reach the pretend SQL Server at 1.0.0.0.0:
+#                   one box, status 0, the run log ends "升级成功！", the peer ends
+#                   at 1.0.0.0.31 and received exactly ladder-transcript's
+#                   operations (upgrade/tests/journal_matches_ladder.py)
+#   dialog-peer     no System.ini: the peer's address and a Chinese database name
+#                   typed into the dialog, F2: System.ini is written as a new file in
+#                   code page 936, the ladder runs to "升级成功！" with the peer at
+#                   1.0.0.0.31, status 0
+# Both need host builds of tds-peer and ladder-transcript.
 set -euo pipefail
+here=$(cd "$(dirname "$0")" && pwd)
 
 if [[ ${UPDATE_WINE_GUI_INSIDE:-} != 1 ]]; then
   exec env UPDATE_WINE_GUI_INSIDE=1 unshare --net "$0" "$@"
 fi
 ip link set lo up
 
-update= peer= screenshot=
+update= peer= transcript= screenshot=
 cases=()
 while [[ $# -gt 0 ]]; do
   case $1 in
     --update) update=$(realpath "$2"); shift 2 ;;
     --tds-peer) peer=$2; shift 2 ;;
+    --ladder-transcript) transcript=$2; shift 2 ;;
     --screenshot) screenshot=$(realpath -m "$2"); shift 2 ;;
     *) cases+=("$1"); shift ;;
   esac
@@ -194,34 +196,56 @@ c.close()' >"$work/listener.out" 2>&1 &
   unchanged
 }
 
-# The pretend SQL Server at 1.0.0.0.0; its port in $peer_port.
+# The pretend SQL Server at 1.0.0.0.0, keeping its journal; its port in $peer_port.
+# It prints "port N" first, and at the end of its input the version it holds and
+# its journal.
 peer_port=
 start_peer() {
-  [[ -n $peer ]] || fail "needs the pretend SQL Server: pass --tds-peer PATH (a host build of tds-peer)"
+  [[ -n $peer && -n $transcript ]] ||
+    fail "needs host builds of the pretend SQL Server and the ladder: pass --tds-peer PATH --ladder-transcript PATH"
   [[ -x $peer ]] || fail "$peer is not an executable"
+  [[ -x $transcript ]] || fail "$transcript is not an executable"
+  rm -f "$work/peer.in"
   mkfifo "$work/peer.in"
-  "$peer" --version 1.0.0.0.0 <"$work/peer.in" >"$work/peer.out" 2>"$work/peer.log" &
+  "$peer" --version 1.0.0.0.0 --lifetime 240 --journal <"$work/peer.in" >"$work/peer.out" 2>"$work/peer.log" &
   peer_pid=$!
   exec {peer_input}>"$work/peer.in"
-  peer_port=$(await_line "$work/peer.out" 1) || fail "tds-peer printed no port: $(cat "$work/peer.log")"
+  local word
+  read -r word peer_port < <(await_line "$work/peer.out" 1) ||
+    fail "tds-peer did not start: $(cat "$work/peer.log")"
+  [[ $word == port && -n $peer_port ]] || fail "tds-peer said: $word $peer_port"
 }
-# Closes the peer's input and checks that what it then reports holds 1.0.0.0.31.
+# Ends the peer; it must have understood everything and hold 1.0.0.0.31.
 peer_ends_at_31() {
   exec {peer_input}>&-
   timeout 30 tail --pid="$peer_pid" -f /dev/null || fail "tds-peer did not end when its input closed"
+  local status=0
+  wait "$peer_pid" || status=$?
   peer_pid=
-  grep -q '1\.0\.0\.0\.31' "$work/peer.out" ||
-    fail "the peer did not end at 1.0.0.0.31: $(cat "$work/peer.out" "$work/peer.log")"
+  [[ $status -eq 0 ]] || fail "tds-peer did not understand everything (status $status): $(cat "$work/peer.log")"
+  grep -qx 'version 1\.0\.0\.0\.31' "$work/peer.out" ||
+    fail "the peer does not hold 1.0.0.0.31: $(grep '^version' "$work/peer.out")"
+}
+# The run log beside the program ends with the closing message $1.
+log_ends_with() {
+  [[ -f $app/Update.log ]] || fail "no Update.log beside the program"
+  [[ $(tail -n 1 "$app/Update.log") == *" message: $1" ]] ||
+    fail "the run did not end \"$1\": $(tail -n 5 "$app/Update.log")"
 }
 
 full_run() {
   start_peer
-  start_update "$(settings "127.0.0.1,$peer_port" 80)"
+  start_update "$(settings "127.0.0.1,$peer_port" "$peer_port")"
   await_window '^提示信息$'
+  [[ $(visible '^提示信息$') -eq 1 ]] || fail "expected exactly one message box"
   [[ $(visible '^服务器连接参数配置$') -eq 0 ]] || fail "the dialog came although the settings connect"
   xdotool key Return
   await_end
+  log_ends_with 升级成功！
   peer_ends_at_31
+  "$transcript" >"$work/transcript.jsonl" || fail "ladder-transcript failed"
+  python3 "$here/../../../tests/journal_matches_ladder.py" "$work/peer.out" "$work/transcript.jsonl" ||
+    fail "the peer's journal is not the ladder's operations"
 }
 
 dialog_peer() {
@@ -229,17 +253,27 @@ dialog_peer() {
   # No System.ini: "." is tried, which nothing answers in this namespace.
   start_update ""
   await_window '^服务器连接参数配置$'
+  # The server field has the focus; Enter walks to the database name, whose text
+  # is selected: typing replaces both.
   xdotool type --delay 20 "127.0.0.1,$peer_port"
+  xdotool key Return
+  xdotool type --delay 20 测试库
   xdotool key F2
   await_window '^提示信息$'
   [[ -f $app/System.ini ]] || fail "Connect wrote no System.ini"
-  # A new file is in code page 936, which the ASCII settings leave as ASCII with
-  # CR LF line ends, as Windows' own profile functions write them.
-  grep -q $'^ServerIP1=127.0.0.1,'"$peer_port"$'\r$' "$app/System.ini" ||
+  # A new file is written in the Windows code page (936 here), with CR LF line
+  # ends, as Windows' own profile functions write it.
+  local dbname
+  dbname=$(printf 'Dbname1=测试库\r' | iconv -f UTF-8 -t CP936)
+  grep -qx $'ServerIP1=127.0.0.1,'"$peer_port"$'\r' "$app/System.ini" ||
     fail "System.ini does not hold the typed server: $(cat -A "$app/System.ini")"
-  iconv -f CP936 -t UTF-8 "$app/System.ini" >/dev/null || fail "System.ini is not in code page 936"
+  grep -qxF "$dbname" "$app/System.ini" ||
+    fail "System.ini does not hold the database name in code page 936: $(cat -A "$app/System.ini")"
   xdotool key Return
   await_end
+  grep -qF "database \"测试库\" as sa: connected" "$app/Update.log" ||
+    fail "the log does not show the typed database connected: $(cat "$app/Update.log")"
+  log_ends_with 升级成功！
   peer_ends_at_31
 }
 
