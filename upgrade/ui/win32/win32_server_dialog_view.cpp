@@ -1,14 +1,9 @@
 #include "win32_server_dialog_view.h"
 
-// windows.h comes first (through the header).
-#include <objbase.h>
-#include <ocidl.h>
-#include <olectl.h>
-
-#include <cstring>
 #include <stdexcept>
 #include <string>
 
+#include "win32_dialog_look.h"
 #include "win32_text.h"
 
 namespace upgrade {
@@ -18,16 +13,6 @@ constexpr wchar_t kFormClass[] = L"TFSqlServer";
 constexpr int kClientWidth = 348;
 constexpr int kClientHeight = 242;
 constexpr int kFieldHeight = 20;
-
-// The buttons' face, lighter under the mouse, darker while pressed; the edge shows
-// the focus.
-constexpr COLORREF kButtonFace = RGB(236, 233, 216);
-constexpr COLORREF kButtonFaceHot = RGB(252, 250, 240);
-constexpr COLORREF kButtonFacePressed = RGB(214, 210, 190);
-constexpr COLORREF kButtonEdge = RGB(128, 125, 110);
-constexpr COLORREF kButtonEdgeHot = RGB(230, 150, 30);
-constexpr COLORREF kButtonEdgeFocus = RGB(50, 90, 180);
-constexpr COLORREF kHintColour = RGB(255, 0, 0);
 
 enum ControlId : int {
   kIdComboBox1 = 1001,
@@ -40,14 +25,6 @@ enum ControlId : int {
 
 HINSTANCE instance() {
   return GetModuleHandleW(nullptr);
-}
-
-// "宋体" (SimSun) with the GB2312 character set; where Windows has no SimSun, the
-// font mapper picks an installed font that covers GB2312.
-HFONT songTi(int pixels, int weight) {
-  return CreateFontW(-pixels, 0, 0, 0, weight, FALSE, FALSE, FALSE, GB2312_CHARSET,
-                     OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
-                     DEFAULT_PITCH | FF_DONTCARE, L"宋体");
 }
 
 void registerFormClass(WNDPROC formProc) {
@@ -92,67 +69,6 @@ void selectAll(HWND control) {
   }
 }
 
-// The JPEG resource decoded by OLE (on current Windows through WIC), drawn
-// stretched into a bitmap of the client area's size. Null when it cannot be.
-HBITMAP decodeBackground() {
-  HRSRC resource = FindResourceW(instance(), MAKEINTRESOURCEW(kServerDialogBackground),
-                                 MAKEINTRESOURCEW(10) /* RT_RCDATA */);
-  if (resource == nullptr) {
-    return nullptr;
-  }
-  const DWORD size = SizeofResource(instance(), resource);
-  const void* data = LockResource(LoadResource(instance(), resource));
-  if (data == nullptr || size == 0) {
-    return nullptr;
-  }
-  // The stream takes a movable memory block of its own.
-  HGLOBAL copy = GlobalAlloc(GMEM_MOVEABLE, size);
-  if (copy == nullptr) {
-    return nullptr;
-  }
-  std::memcpy(GlobalLock(copy), data, size);
-  GlobalUnlock(copy);
-  IStream* stream = nullptr;
-  if (FAILED(CreateStreamOnHGlobal(copy, TRUE, &stream))) {
-    GlobalFree(copy);
-    return nullptr;
-  }
-  // The decoder is a COM object; this thread may not have COM yet.
-  const HRESULT com = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
-  IPicture* picture = nullptr;
-  HBITMAP bitmap = nullptr;
-  if (SUCCEEDED(OleLoadPicture(stream, static_cast<LONG>(size), FALSE, IID_IPicture,
-                               reinterpret_cast<void**>(&picture)))) {
-    OLE_XSIZE_HIMETRIC width = 0;
-    OLE_YSIZE_HIMETRIC height = 0;
-    picture->get_Width(&width);
-    picture->get_Height(&height);
-    HDC screen = GetDC(nullptr);
-    HDC memory = CreateCompatibleDC(screen);
-    bitmap = CreateCompatibleBitmap(screen, kClientWidth, kClientHeight);
-    const HGDIOBJ old = SelectObject(memory, bitmap);
-    SetStretchBltMode(memory, HALFTONE);
-    SetBrushOrgEx(memory, 0, 0, nullptr);
-    // HIMETRIC runs upwards: start at the picture's top, go down by its height.
-    if (FAILED(picture->Render(memory, 0, 0, kClientWidth, kClientHeight, 0, height, width, -height,
-                               nullptr))) {
-      SelectObject(memory, old);
-      DeleteObject(bitmap);
-      bitmap = nullptr;
-    } else {
-      SelectObject(memory, old);
-    }
-    DeleteDC(memory);
-    ReleaseDC(nullptr, screen);
-    picture->Release();
-  }
-  stream->Release();
-  if (SUCCEEDED(com)) {
-    CoUninitialize();
-  }
-  return bitmap;
-}
-
 }  // namespace
 
 Win32ServerDialogView::Win32ServerDialogView(ServerDialogEvents& events,
@@ -192,7 +108,7 @@ Win32ServerDialogView::~Win32ServerDialogView() {
 }
 
 void Win32ServerDialogView::loadBackground() {
-  background_ = decodeBackground();
+  background_ = decodeDialogBackground(kClientWidth, kClientHeight);
   if (background_ == nullptr) {
     OutputDebugStringW(L"Update: the background picture of the server dialog could not be decoded");
     return;
@@ -388,44 +304,6 @@ bool Win32ServerDialogView::preTranslateKey(const MSG& msg) {
   return false;
 }
 
-void Win32ServerDialogView::drawButton(const DRAWITEMSTRUCT& item) const {
-  const bool pressed = (item.itemState & ODS_SELECTED) != 0;
-  const bool focused = (item.itemState & ODS_FOCUS) != 0;
-  const bool hot = item.hwndItem == hotButton_;
-  HDC dc = item.hDC;
-  HBRUSH face = CreateSolidBrush(pressed ? kButtonFacePressed : hot ? kButtonFaceHot : kButtonFace);
-  HPEN edge = CreatePen(PS_SOLID, 1,
-                        focused ? kButtonEdgeFocus
-                        : hot   ? kButtonEdgeHot
-                                : kButtonEdge);
-  // The corners outside the rounded edge show the picture behind the button.
-  if (backgroundBrush_ != nullptr) {
-    POINT origin{0, 0};
-    MapWindowPoints(item.hwndItem, FSqlServer, &origin, 1);
-    SetBrushOrgEx(dc, -origin.x, -origin.y, nullptr);
-    FillRect(dc, &item.rcItem, backgroundBrush_);
-  }
-  const HGDIOBJ oldBrush = SelectObject(dc, face);
-  const HGDIOBJ oldPen = SelectObject(dc, edge);
-  RoundRect(dc, item.rcItem.left, item.rcItem.top, item.rcItem.right, item.rcItem.bottom, 6, 6);
-  SelectObject(dc, oldPen);
-  SelectObject(dc, oldBrush);
-  DeleteObject(edge);
-  DeleteObject(face);
-
-  wchar_t caption[32] = {};
-  GetWindowTextW(item.hwndItem, caption, 32);
-  const HGDIOBJ oldFont = SelectObject(dc, boldFont_);
-  SetBkMode(dc, TRANSPARENT);
-  SetTextColor(dc, RGB(0, 0, 0));
-  RECT text = item.rcItem;
-  if (pressed) {
-    OffsetRect(&text, 1, 1);
-  }
-  DrawTextW(dc, caption, -1, &text, DT_CENTER | DT_VCENTER | DT_SINGLELINE | DT_NOPREFIX);
-  SelectObject(dc, oldFont);
-}
-
 LRESULT CALLBACK Win32ServerDialogView::formProc(HWND window, UINT message, WPARAM wParam,
                                                  LPARAM lParam) {
   if (message == WM_NCCREATE) {
@@ -459,34 +337,19 @@ LRESULT CALLBACK Win32ServerDialogView::buttonProc(HWND window, UINT message, WP
 
 LRESULT Win32ServerDialogView::handle(UINT message, WPARAM wParam, LPARAM lParam) {
   switch (message) {
-    case WM_ERASEBKGND: {
-      auto* dc = reinterpret_cast<HDC>(wParam);
-      RECT client{};
-      GetClientRect(FSqlServer, &client);
-      if (backgroundBrush_ != nullptr) {
-        SetBrushOrgEx(dc, 0, 0, nullptr);
-        FillRect(dc, &client, backgroundBrush_);
-      } else {
-        FillRect(dc, &client, GetSysColorBrush(COLOR_BTNFACE));
-      }
+    case WM_ERASEBKGND:
+      paintDialogBackground(reinterpret_cast<HDC>(wParam), FSqlServer, backgroundBrush_);
       return 1;
-    }
     case WM_CTLCOLORSTATIC: {
-      auto* dc = reinterpret_cast<HDC>(wParam);
       auto* label = reinterpret_cast<HWND>(lParam);
-      SetBkMode(dc, TRANSPARENT);
-      SetTextColor(dc, label == RzLabel1 ? kHintColour : RGB(0, 0, 0));
-      if (backgroundBrush_ == nullptr) {
-        return reinterpret_cast<LRESULT>(GetSysColorBrush(COLOR_BTNFACE));
-      }
-      POINT origin{0, 0};
-      MapWindowPoints(label, FSqlServer, &origin, 1);
-      SetBrushOrgEx(dc, -origin.x, -origin.y, nullptr);
-      return reinterpret_cast<LRESULT>(backgroundBrush_);
+      return reinterpret_cast<LRESULT>(prepareLabel(
+          reinterpret_cast<HDC>(wParam), label, label == RzLabel1, FSqlServer, backgroundBrush_));
     }
-    case WM_DRAWITEM:
-      drawButton(*reinterpret_cast<const DRAWITEMSTRUCT*>(lParam));
+    case WM_DRAWITEM: {
+      const auto& item = *reinterpret_cast<const DRAWITEMSTRUCT*>(lParam);
+      drawDialogButton(item, item.hwndItem == hotButton_, FSqlServer, backgroundBrush_, boldFont_);
       return TRUE;
+    }
     case WM_COMMAND:
       if (HIWORD(wParam) == BN_CLICKED) {
         if (LOWORD(wParam) == kIdBitBtn1) {

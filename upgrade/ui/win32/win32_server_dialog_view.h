@@ -62,7 +62,6 @@ class Win32ServerDialogView final : public ServerDialogView {
   LRESULT handle(UINT message, WPARAM wParam, LPARAM lParam);
   void createControls();
   void loadBackground();
-  void drawButton(const DRAWITEMSTRUCT& item) const;
   // Hands a key of the form to the dialog before the dialog manager sees it; true
   // when it went no further.
   bool preTranslateKey(const MSG& msg);
