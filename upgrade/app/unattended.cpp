@@ -9,19 +9,6 @@
 namespace upgrade {
 namespace {
 
-// Nobody is there to correct the settings: the dialog closes as soon as it is
-// shown, as when given up with its close box, and never touches the connection.
-class ClosedDialogView final : public ServerDialogView {
- public:
-  void setText(DialogField, std::string_view) override {}
-  [[nodiscard]] std::string text(DialogField) const override { return {}; }
-  void setFocus(DialogField) override {}
-  void setServerList(const std::vector<std::string>&) override {}
-  void showMessage(std::string_view, std::string_view) override {}
-  void runModal() override {}
-  void close() override {}
-};
-
 int statusFor(std::string_view text) noexcept {
   if (text == ladder::kUpgradeSucceeded) {
     return kExitUpgraded;

@@ -12,6 +12,7 @@
 
 #include "reachable_database.h"
 #include "run_log_file.h"
+#include "unattended.h"
 #include "update_program.h"
 
 namespace upgrade {
@@ -21,25 +22,13 @@ namespace fs = std::filesystem;
 
 class FakeFrontEnd final : public FrontEnd, public ladder::RunControl {
  public:
-  // The view closes as soon as it is shown, as with the window's close box.
-  class View final : public ServerDialogView {
-   public:
-    void setText(DialogField, std::string_view) override {}
-    [[nodiscard]] std::string text(DialogField) const override { return {}; }
-    void setFocus(DialogField) override {}
-    void setServerList(const std::vector<std::string>&) override {}
-    void showMessage(std::string_view, std::string_view) override {}
-    void runModal() override {}
-    void close() override {}
-  };
-
   ladder::RunControl& runControl() noexcept override { return *this; }
   std::unique_ptr<ServerDialogView> createServerDialogView(ServerDialogEvents&) override {
     events.push_back("view");
     if (failViews) {
       throw std::bad_alloc();
     }
-    return std::make_unique<View>();
+    return std::make_unique<ClosedDialogView>();
   }
   void runMessageLoop() noexcept override { events.push_back("loop"); }
 

@@ -2,23 +2,13 @@
 
 #include <algorithm>
 
+#include "ladder_journal.h"
 #include "odbc_test_config.h"
 #include "sql_parameters.h"
 #include "utf16.h"
 
 namespace upgrade::testing {
 namespace {
-
-class RecordingControl final : public ladder::RunControl {
- public:
-  void showBusyPointer() noexcept override {}
-  void restorePointer() noexcept override {}
-  void showMessage(std::string_view /*title*/, std::string_view text) noexcept override {
-    message = text;
-  }
-  void endRun() noexcept override {}
-  std::string message;
-};
 
 TdsRequest::Value wireValue(const ParamValue& value) {
   if (const auto* text = std::get_if<std::string>(&value)) {
@@ -52,7 +42,7 @@ std::string OverTheWire::runLadder(TdsPeer& peer) {
   OdbcDatabase db(shortTimeouts());
   db.open(targetFor(peer), std::chrono::seconds(15));
   ladder::StepQuery query(db);
-  RecordingControl control;
+  ladder::testing::QuietControl control;
   ladder::runLadder(db, query, control);
   db.close();
   return control.message;
@@ -111,7 +101,7 @@ std::vector<JournalEntry> simulatedRun(SimulatedDatabase::Options options) {
   SimulatedDatabase db(std::move(options));
   db.open({}, std::chrono::seconds(15));
   ladder::StepQuery query(db);
-  RecordingControl control;
+  ladder::testing::QuietControl control;
   ladder::runLadder(db, query, control);
   return db.journal();
 }
