@@ -107,7 +107,8 @@ void TFSqlServer::ButtonClick(DialogButton button) {
 
 void TFSqlServer::RzBitBtn1Click() {
   ladder::RunControl& control = form_.control();
-  bool failed = false;
+  std::exception_ptr failure;
+  bool opened = false;
   try {
     const std::string server = trimBlanks(view_->text(DialogField::RzComboBox1));
     const std::string password = trimBlanks(view_->text(DialogField::RzEdit1));
@@ -122,6 +123,7 @@ void TFSqlServer::RzBitBtn1Click() {
       throw;
     }
     form_.connected = true;
+    opened = true;
     noteConnectAttempt(form_.log(), "dialog", form_.ADOCon.target(), nullptr);
     // Server and database name as typed; the password as it was used.
     SettingsFile& settings = form_.settings;
@@ -136,11 +138,15 @@ void TFSqlServer::RzBitBtn1Click() {
     settings.writeInteger(kPortKey.section, kPortKey.key, *port);
     view_->close();
   } catch (...) {
-    failed = true;
+    failure = std::current_exception();
   }
   control.restorePointer();
-  if (!failed) {
+  if (!failure) {
     return;
+  }
+  if (opened) {
+    // The connection worked; what failed is keeping it, which the log must say.
+    noteFailure(form_.log(), "dialog: save the settings to System.ini", failure);
   }
   // Where the program survives the ending below (it runs under another file name),
   // the dialog stays open; a half-finished Connect must not pass for a connection

@@ -190,7 +190,7 @@ class ServerDialogTest : public ::testing::Test {
   // A main form that has only its objects, and a dialog working on it.
   FakeView& makeDialog(TFSqlServer::Services with) {
     form_ = std::make_unique<TForm1>(db_, settingsPath(), control_, nullptr,
-                                     TForm1::Creation::StateOnly);
+                                     TForm1::Creation::StateOnly, &log_);
     dialog_ = std::make_unique<TFSqlServer>(*form_, views(), std::move(with));
     record_.events.clear();  // the listing at creation
     return *view_;
@@ -385,6 +385,10 @@ TEST_F(ServerDialogTest, SettingsFileThatCannotBeWrittenFailsLikeAFailedConnect)
   d.events.ButtonClick(DialogButton::RzBitBtn1);
   EXPECT_TRUE(record_.has("kill Update.exe"));
   EXPECT_FALSE(form_->connected);
+  ASSERT_FALSE(log_.events.empty());
+  EXPECT_TRUE(log_.events.back().starts_with(
+      "dialog: save the settings to System.ini: failed: Unable to write to "))
+      << "the log says why a Connect that reached the server still failed: " << log_.events.back();
 }
 
 TEST_F(ServerDialogTest, AbandonEndsTheProgram) {
