@@ -1,53 +1,15 @@
-#include <netdb.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstring>
 
+#include "udp_address.h"
 #include "udp_socket.h"
 
 namespace upgrade::ssrp {
 namespace {
 
 constexpr std::size_t kLargestDatagram = 65535;
-
-struct Address {
-  sockaddr_storage storage{};
-  socklen_t length = 0;
-  int family = AF_UNSPEC;
-};
-
-std::optional<Address> resolve(const std::string& host, std::uint16_t port) {
-  addrinfo hints{};
-  hints.ai_family = AF_UNSPEC;
-  hints.ai_socktype = SOCK_DGRAM;
-  hints.ai_protocol = IPPROTO_UDP;
-  addrinfo* list = nullptr;
-  const std::string service = std::to_string(port);
-  if (getaddrinfo(host.c_str(), service.c_str(), &hints, &list) != 0 || list == nullptr) {
-    return std::nullopt;
-  }
-  const addrinfo* chosen = list;
-  for (const addrinfo* entry = list; entry != nullptr; entry = entry->ai_next) {
-    if (entry->ai_family == AF_INET) {
-      chosen = entry;
-      break;
-    }
-  }
-  std::optional<Address> address;
-  if (chosen->ai_addrlen <= sizeof(sockaddr_storage)) {
-    address.emplace();
-    std::memcpy(&address->storage, chosen->ai_addr, chosen->ai_addrlen);
-    address->length = static_cast<socklen_t>(chosen->ai_addrlen);
-    address->family = chosen->ai_family;
-  }
-  freeaddrinfo(list);
-  return address;
-}
 
 }  // namespace
 

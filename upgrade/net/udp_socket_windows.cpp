@@ -1,17 +1,8 @@
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#include <windows.h>
-#include <winsock2.h>
-#include <ws2tcpip.h>
-
 #include <algorithm>
 #include <climits>
 #include <cstring>
 
+#include "udp_address.h"
 #include "udp_socket.h"
 
 namespace upgrade::ssrp {
@@ -38,40 +29,6 @@ class NetworkSession {
  private:
   bool ok_ = false;
 };
-
-struct Address {
-  sockaddr_storage storage{};
-  int length = 0;
-  int family = AF_UNSPEC;
-};
-
-std::optional<Address> resolve(const std::string& host, std::uint16_t port) {
-  addrinfo hints{};
-  hints.ai_family = AF_UNSPEC;
-  hints.ai_socktype = SOCK_DGRAM;
-  hints.ai_protocol = IPPROTO_UDP;
-  addrinfo* list = nullptr;
-  const std::string service = std::to_string(port);
-  if (getaddrinfo(host.c_str(), service.c_str(), &hints, &list) != 0 || list == nullptr) {
-    return std::nullopt;
-  }
-  const addrinfo* chosen = list;
-  for (const addrinfo* entry = list; entry != nullptr; entry = entry->ai_next) {
-    if (entry->ai_family == AF_INET) {
-      chosen = entry;
-      break;
-    }
-  }
-  std::optional<Address> address;
-  if (chosen->ai_addrlen <= sizeof(sockaddr_storage)) {
-    address.emplace();
-    std::memcpy(&address->storage, chosen->ai_addr, chosen->ai_addrlen);
-    address->length = static_cast<int>(chosen->ai_addrlen);
-    address->family = chosen->ai_family;
-  }
-  freeaddrinfo(list);
-  return address;
-}
 
 }  // namespace
 

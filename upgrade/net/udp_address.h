@@ -1,0 +1,22 @@
+// The address a UDP socket is aimed at, resolved the same way on every platform.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include "socket_headers.h"
+
+namespace upgrade::ssrp {
+
+struct Address {
+  sockaddr_storage storage{};
+  SocketLength length = 0;
+  int family = AF_UNSPEC;
+};
+
+// The host's first IPv4 address, or its first address of any kind: the Browser
+// answers on IPv4 wherever it runs. Nullopt when the host has no address.
+[[nodiscard]] std::optional<Address> resolve(const std::string& host, std::uint16_t port);
+
+}  // namespace upgrade::ssrp
