@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "odbc_diagnostics.h"
 #include "utf16.h"
 
 namespace upgrade::odbc_detail {
@@ -39,43 +40,12 @@ SQLPOINTER integerAttribute(std::uintptr_t value) {
 
 namespace {
 
-// Who gave up, from the SQLSTATE of a diagnostic record. Drivers report their own
-// failures in the HY and IM classes; time-outs and cancels are HYT00, HYT01 and
-// HY008, class 08 is the connection, and class 01 holds warnings, never a refusal.
-// What is left came from the server.
-DatabaseError::Kind kindOf(std::string_view state) {
-  if (state.starts_with("08")) {
-    return DatabaseError::Kind::Communication;
-  }
-  if (state == "HYT00" || state == "HYT01" || state == "HY008") {
-    return DatabaseError::Kind::Timeout;
-  }
-  if (state.size() != 5 || state.starts_with("HY") || state.starts_with("IM") ||
-      state.starts_with("01")) {
-    return DatabaseError::Kind::Client;
-  }
-  return DatabaseError::Kind::Server;
-}
-
-// Of several records, the one that says most about whether the request can have run:
-// a lost connection or a time-out outweighs a server error that came before it.
-DatabaseError::Kind weightier(DatabaseError::Kind a, DatabaseError::Kind b) {
-  using Kind = DatabaseError::Kind;
-  for (const Kind kind : {Kind::Communication, Kind::Timeout, Kind::Server}) {
-    if (a == kind || b == kind) {
-      return kind;
-    }
-  }
-  return Kind::Client;
-}
-
-}  // namespace
-
-std::string diagnostics(SQLSMALLINT type, SQLHANDLE handle, DatabaseError::Kind* kind) {
+// Every diagnostic record of a handle, in the driver's order.
+std::vector<DiagnosticRecord> diagnosticRecords(SQLSMALLINT type, SQLHANDLE handle) {
   constexpr SQLSMALLINT kMostRecords = 32;
-  std::string out;
-  if (kind != nullptr) {
-    *kind = DatabaseError::Kind::Client;
+  std::vector<DiagnosticRecord> records;
+  if (handle == SQL_NULL_HANDLE) {
+    return records;
   }
   for (SQLSMALLINT record = 1; record <= kMostRecords; ++record) {
     SQLWCHAR state[6] = {};
@@ -91,31 +61,19 @@ std::string diagnostics(SQLSMALLINT type, SQLHANDLE handle, DatabaseError::Kind*
                           static_cast<SQLSMALLINT>(message.size()), &length);
     }
     if (!SQL_SUCCEEDED(rc)) {
-      break;
+      break;  // SQL_NO_DATA after the last record
     }
-    if (kind != nullptr) {
-      const auto* end = std::find(state, state + 5, SQLWCHAR{0});
-      *kind = weightier(*kind, kindOf(narrow(state, static_cast<size_t>(end - state))));
-    }
-    const std::string line = terminated(message, length);
-    if (line.empty() || out.find(line) != std::string::npos) {
-      continue;  // some drivers repeat a record
-    }
-    if (!out.empty()) {
-      out += '\n';
-    }
-    out += line;
+    const auto* stateEnd = std::find(state, state + 5, SQLWCHAR{0});
+    records.push_back(
+        {narrow(state, static_cast<size_t>(stateEnd - state)), terminated(message, length)});
   }
-  return out;
+  return records;
 }
 
+}  // namespace
+
 [[noreturn]] void fail(SQLSMALLINT type, SQLHANDLE handle, std::string_view action) {
-  auto kind = DatabaseError::Kind::Client;
-  std::string message = handle != nullptr ? diagnostics(type, handle, &kind) : std::string();
-  if (message.empty()) {
-    message = std::string(action) + " failed without a diagnostic from the driver";
-  }
-  throw DatabaseError(message, kind);
+  throw failureFrom(diagnosticRecords(type, handle), action);
 }
 
 void check(SQLRETURN rc, SQLSMALLINT type, SQLHANDLE handle, std::string_view action) {
@@ -133,7 +91,7 @@ void checkRequest(SQLRETURN rc, SQLSMALLINT type, SQLHANDLE handle, SQLHDBC dbc,
     if (e.kind() != DatabaseError::Kind::Communication &&
         SQL_SUCCEEDED(SQLGetConnectAttr(dbc, SQL_ATTR_CONNECTION_DEAD, &dead, 0, nullptr)) &&
         dead == SQL_CD_TRUE) {
-      throw DatabaseError(e.what(), DatabaseError::Kind::Communication);
+      throw DatabaseError(e.what(), DatabaseError::Kind::Communication, e.sqlState());
     }
     throw;
   }
@@ -146,9 +104,10 @@ SQLHENV newEnvironment() {
   }
   const SQLRETURN rc = SQLSetEnvAttr(env, SQL_ATTR_ODBC_VERSION, integerAttribute(SQL_OV_ODBC3), 0);
   if (!SQL_SUCCEEDED(rc)) {
-    const std::string message = diagnostics(SQL_HANDLE_ENV, env);
+    const DatabaseError error =
+        failureFrom(diagnosticRecords(SQL_HANDLE_ENV, env), "Asking for ODBC 3");
     SQLFreeHandle(SQL_HANDLE_ENV, env);
-    throw DatabaseError(message.empty() ? "ODBC 3 is not available" : message);
+    throw error;
   }
   return env;
 }

@@ -30,14 +30,8 @@ using WideText = std::vector<SQLWCHAR>;
 [[nodiscard]] SQLINTEGER lengthOf(const WideText& text);
 [[nodiscard]] SQLPOINTER integerAttribute(std::uintptr_t value);
 
-// Every diagnostic record of a handle, one per line, as the driver worded it
-// ("[FreeTDS][SQL Server]..."), and, when kind is given, the kind of failure they
-// describe.
-[[nodiscard]] std::string diagnostics(SQLSMALLINT type, SQLHANDLE handle,
-                                      DatabaseError::Kind* kind = nullptr);
-
-// Throws DatabaseError with the handle's diagnostics, or says that action failed
-// when the driver left none.
+// Throws DatabaseError with the handle's diagnostics (message, kind and SQLSTATE),
+// or says that action failed when the driver left none.
 [[noreturn]] void fail(SQLSMALLINT type, SQLHANDLE handle, std::string_view action);
 void check(SQLRETURN rc, SQLSMALLINT type, SQLHANDLE handle, std::string_view action);
 
