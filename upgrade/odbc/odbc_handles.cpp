@@ -1,6 +1,7 @@
 #include "odbc_handles.h"
 
 #include <algorithm>
+#include <utility>
 
 #include "odbc_diagnostics.h"
 #include "utf16.h"
@@ -72,66 +73,62 @@ std::vector<DiagnosticRecord> diagnosticRecords(SQLSMALLINT type, SQLHANDLE hand
 
 }  // namespace
 
-[[noreturn]] void fail(SQLSMALLINT type, SQLHANDLE handle, std::string_view action) {
-  throw failureFrom(diagnosticRecords(type, handle), action);
+Handle Handle::environment() {
+  SQLHANDLE env = SQL_NULL_HANDLE;
+  const SQLRETURN rc = SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &env);
+  // A failed allocation leaves no handle, and no diagnostics to read.
+  Handle owner(SQL_HANDLE_ENV, SQL_SUCCEEDED(rc) ? env : SQL_NULL_HANDLE, SQL_NULL_HDBC);
+  owner.check(rc, "Starting the ODBC driver manager");
+  owner.check(SQLSetEnvAttr(owner.get(), SQL_ATTR_ODBC_VERSION, integerAttribute(SQL_OV_ODBC3), 0),
+              "Asking for ODBC 3");
+  return owner;
 }
 
-void check(SQLRETURN rc, SQLSMALLINT type, SQLHANDLE handle, std::string_view action) {
-  if (!SQL_SUCCEEDED(rc)) {
-    fail(type, handle, action);
-  }
+Handle Handle::allocate(SQLSMALLINT type, std::string_view action) const {
+  SQLHANDLE child = SQL_NULL_HANDLE;
+  check(SQLAllocHandle(type, handle_, &child), action);
+  return {type, child, type == SQL_HANDLE_STMT ? connection_ : SQL_NULL_HDBC};
 }
 
-void checkRequest(SQLRETURN rc, SQLSMALLINT type, SQLHANDLE handle, SQLHDBC dbc,
-                  std::string_view action) {
-  try {
-    check(rc, type, handle, action);
-  } catch (const DatabaseError& e) {
-    SQLUINTEGER dead = SQL_CD_FALSE;
-    if (e.kind() != DatabaseError::Kind::Communication &&
-        SQL_SUCCEEDED(SQLGetConnectAttr(dbc, SQL_ATTR_CONNECTION_DEAD, &dead, 0, nullptr)) &&
-        dead == SQL_CD_TRUE) {
-      throw DatabaseError(e.what(), DatabaseError::Kind::Communication, e.sqlState());
-    }
-    throw;
+void Handle::check(SQLRETURN rc, std::string_view action) const {
+  if (SQL_SUCCEEDED(rc)) {
+    return;
   }
+  const DatabaseError error = failureFrom(diagnosticRecords(type_, handle_), action);
+  SQLUINTEGER dead = SQL_CD_FALSE;
+  if (error.kind() != DatabaseError::Kind::Communication && isConnected() &&
+      SQL_SUCCEEDED(SQLGetConnectAttr(connection_, SQL_ATTR_CONNECTION_DEAD, &dead, 0, nullptr)) &&
+      dead == SQL_CD_TRUE) {
+    throw DatabaseError(error.what(), DatabaseError::Kind::Communication, error.sqlState());
+  }
+  throw error;
 }
 
-SQLHENV newEnvironment() {
-  SQLHENV env = SQL_NULL_HENV;
-  if (!SQL_SUCCEEDED(SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &env))) {
-    throw DatabaseError("The ODBC driver manager is not available");
+bool Handle::more(SQLRETURN rc, std::string_view action) const {
+  if (rc == SQL_NO_DATA) {
+    return false;
   }
-  const SQLRETURN rc = SQLSetEnvAttr(env, SQL_ATTR_ODBC_VERSION, integerAttribute(SQL_OV_ODBC3), 0);
-  if (!SQL_SUCCEEDED(rc)) {
-    const DatabaseError error =
-        failureFrom(diagnosticRecords(SQL_HANDLE_ENV, env), "Asking for ODBC 3");
-    SQLFreeHandle(SQL_HANDLE_ENV, env);
-    throw error;
-  }
-  return env;
+  check(rc, action);
+  return true;
 }
 
-void Handles::swap(Handles& other) noexcept {
-  std::swap(env, other.env);
-  std::swap(dbc, other.dbc);
-  std::swap(connected, other.connected);
+void Handle::reset() noexcept {
+  if (handle_ == SQL_NULL_HANDLE) {
+    return;
+  }
+  if (type_ == SQL_HANDLE_DBC && isConnected()) {
+    SQLEndTran(SQL_HANDLE_DBC, handle_, SQL_ROLLBACK);
+    SQLDisconnect(handle_);
+  }
+  SQLFreeHandle(type_, handle_);
+  handle_ = SQL_NULL_HANDLE;
+  connection_ = SQL_NULL_HDBC;
 }
 
-void Handles::release() noexcept {
-  if (dbc != SQL_NULL_HDBC) {
-    if (connected) {
-      SQLEndTran(SQL_HANDLE_DBC, dbc, SQL_ROLLBACK);
-      SQLDisconnect(dbc);
-    }
-    SQLFreeHandle(SQL_HANDLE_DBC, dbc);
-  }
-  if (env != SQL_NULL_HENV) {
-    SQLFreeHandle(SQL_HANDLE_ENV, env);
-  }
-  env = SQL_NULL_HENV;
-  dbc = SQL_NULL_HDBC;
-  connected = false;
+void Handle::swap(Handle& other) noexcept {
+  std::swap(type_, other.type_);
+  std::swap(handle_, other.handle_);
+  std::swap(connection_, other.connection_);
 }
 
 }  // namespace upgrade::odbc_detail
