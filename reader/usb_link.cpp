@@ -45,11 +45,14 @@ char* ReplyData() {
   return reinterpret_cast<char*>(g_reply.data());
 }
 
-// An OUT data stage longer than the reply buffer: the buffer, then zeros. Kept apart
-// so the 64 KiB frame is only taken when such a length is asked for.
-[[gnu::noinline]] void LongReaderOut(std::uint8_t request, std::uint16_t value, std::uint16_t index,
-                                     std::uint16_t length) {
-  std::array<char, 0xFFFF> stage;
+// An OUT data stage longer than the reply buffer: the buffer, then zeros. The stage is
+// static rather than on the stack, where it would take 64 KiB of whatever thread the
+// calling program runs an export on. Sharing it is safe because tagport is
+// single-threaded by contract: its callers run one export at a time, and nothing
+// keeps the stage's contents from one call to the next.
+void LongReaderOut(std::uint8_t request, std::uint16_t value, std::uint16_t index,
+                   std::uint16_t length) {
+  static constinit std::array<char, 0xFFFF> stage{};
   std::memcpy(stage.data(), g_reply.data(), g_reply.size());
   std::fill_n(stage.begin() + g_reply.size(), std::size_t{length} - g_reply.size(), char{0});
   usb_control_msg(g_reader, kVendorOut, request, value, index, stage.data(), length,

@@ -4,6 +4,7 @@
 // ODBC; the simulated one stands in for SQL Server in tests and in the preview tool.
 #pragma once
 
+#include <array>
 #include <chrono>
 #include <cstddef>
 #include <stdexcept>
@@ -15,7 +16,8 @@
 namespace upgrade {
 
 // Any failure reported by the database or the client library. what() carries the
-// driver's own message so that it can be shown or compared in tests.
+// driver's own message so that it can be shown or compared in tests, and sqlState()
+// the SQLSTATE the driver gave with it.
 class DatabaseError : public std::runtime_error {
  public:
   // Who gave up on the request. Only a refusal by the server is about the statement
@@ -27,13 +29,22 @@ class DatabaseError : public std::runtime_error {
     Client,         // the driver, the driver manager or this program refused it
   };
 
-  explicit DatabaseError(const std::string& message, Kind kind = Kind::Client)
-      : std::runtime_error(message), kind_(kind) {}
+  explicit DatabaseError(const std::string& message, Kind kind = Kind::Client,
+                         std::string_view sqlState = {})
+      : std::runtime_error(message), kind_(kind) {
+    sqlState.copy(sqlState_.data(), sqlState_.size() - 1);
+  }
 
   [[nodiscard]] Kind kind() const noexcept { return kind_; }
 
+  // The five-character SQLSTATE of the driver's diagnostic that decided the kind
+  // ("42S02", "HYT00", "08S01"); empty when the failure was not the driver's.
+  [[nodiscard]] std::string_view sqlState() const noexcept { return sqlState_.data(); }
+
  private:
   Kind kind_;
+  // In place, so that copying the error cannot throw.
+  std::array<char, 6> sqlState_{};
 };
 
 // A bound parameter value: text (UTF-8) or a boolean (sent as a bit).

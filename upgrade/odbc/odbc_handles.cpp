@@ -1,7 +1,9 @@
 #include "odbc_handles.h"
 
 #include <algorithm>
+#include <utility>
 
+#include "odbc_diagnostics.h"
 #include "utf16.h"
 
 namespace upgrade::odbc_detail {
@@ -39,43 +41,12 @@ SQLPOINTER integerAttribute(std::uintptr_t value) {
 
 namespace {
 
-// Who gave up, from the SQLSTATE of a diagnostic record. Drivers report their own
-// failures in the HY and IM classes; time-outs and cancels are HYT00, HYT01 and
-// HY008, class 08 is the connection, and class 01 holds warnings, never a refusal.
-// What is left came from the server.
-DatabaseError::Kind kindOf(std::string_view state) {
-  if (state.starts_with("08")) {
-    return DatabaseError::Kind::Communication;
-  }
-  if (state == "HYT00" || state == "HYT01" || state == "HY008") {
-    return DatabaseError::Kind::Timeout;
-  }
-  if (state.size() != 5 || state.starts_with("HY") || state.starts_with("IM") ||
-      state.starts_with("01")) {
-    return DatabaseError::Kind::Client;
-  }
-  return DatabaseError::Kind::Server;
-}
-
-// Of several records, the one that says most about whether the request can have run:
-// a lost connection or a time-out outweighs a server error that came before it.
-DatabaseError::Kind weightier(DatabaseError::Kind a, DatabaseError::Kind b) {
-  using Kind = DatabaseError::Kind;
-  for (const Kind kind : {Kind::Communication, Kind::Timeout, Kind::Server}) {
-    if (a == kind || b == kind) {
-      return kind;
-    }
-  }
-  return Kind::Client;
-}
-
-}  // namespace
-
-std::string diagnostics(SQLSMALLINT type, SQLHANDLE handle, DatabaseError::Kind* kind) {
+// Every diagnostic record of a handle, in the driver's order.
+std::vector<DiagnosticRecord> diagnosticRecords(SQLSMALLINT type, SQLHANDLE handle) {
   constexpr SQLSMALLINT kMostRecords = 32;
-  std::string out;
-  if (kind != nullptr) {
-    *kind = DatabaseError::Kind::Client;
+  std::vector<DiagnosticRecord> records;
+  if (handle == SQL_NULL_HANDLE) {
+    return records;
   }
   for (SQLSMALLINT record = 1; record <= kMostRecords; ++record) {
     SQLWCHAR state[6] = {};
@@ -91,88 +62,73 @@ std::string diagnostics(SQLSMALLINT type, SQLHANDLE handle, DatabaseError::Kind*
                           static_cast<SQLSMALLINT>(message.size()), &length);
     }
     if (!SQL_SUCCEEDED(rc)) {
-      break;
+      break;  // SQL_NO_DATA after the last record
     }
-    if (kind != nullptr) {
-      const auto* end = std::find(state, state + 5, SQLWCHAR{0});
-      *kind = weightier(*kind, kindOf(narrow(state, static_cast<size_t>(end - state))));
-    }
-    const std::string line = terminated(message, length);
-    if (line.empty() || out.find(line) != std::string::npos) {
-      continue;  // some drivers repeat a record
-    }
-    if (!out.empty()) {
-      out += '\n';
-    }
-    out += line;
+    const auto* stateEnd = std::find(state, state + 5, SQLWCHAR{0});
+    records.push_back(
+        {narrow(state, static_cast<size_t>(stateEnd - state)), terminated(message, length)});
   }
-  return out;
+  return records;
 }
 
-[[noreturn]] void fail(SQLSMALLINT type, SQLHANDLE handle, std::string_view action) {
-  auto kind = DatabaseError::Kind::Client;
-  std::string message = handle != nullptr ? diagnostics(type, handle, &kind) : std::string();
-  if (message.empty()) {
-    message = std::string(action) + " failed without a diagnostic from the driver";
-  }
-  throw DatabaseError(message, kind);
+}  // namespace
+
+Handle Handle::environment() {
+  SQLHANDLE env = SQL_NULL_HANDLE;
+  const SQLRETURN rc = SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &env);
+  // A failed allocation leaves no handle, and no diagnostics to read.
+  Handle owner(SQL_HANDLE_ENV, SQL_SUCCEEDED(rc) ? env : SQL_NULL_HANDLE, SQL_NULL_HDBC);
+  owner.check(rc, "Starting the ODBC driver manager");
+  owner.check(SQLSetEnvAttr(owner.get(), SQL_ATTR_ODBC_VERSION, integerAttribute(SQL_OV_ODBC3), 0),
+              "Asking for ODBC 3");
+  return owner;
 }
 
-void check(SQLRETURN rc, SQLSMALLINT type, SQLHANDLE handle, std::string_view action) {
-  if (!SQL_SUCCEEDED(rc)) {
-    fail(type, handle, action);
-  }
+Handle Handle::allocate(SQLSMALLINT type, std::string_view action) const {
+  SQLHANDLE child = SQL_NULL_HANDLE;
+  check(SQLAllocHandle(type, handle_, &child), action);
+  return {type, child, type == SQL_HANDLE_STMT ? connection_ : SQL_NULL_HDBC};
 }
 
-void checkRequest(SQLRETURN rc, SQLSMALLINT type, SQLHANDLE handle, SQLHDBC dbc,
-                  std::string_view action) {
-  try {
-    check(rc, type, handle, action);
-  } catch (const DatabaseError& e) {
-    SQLUINTEGER dead = SQL_CD_FALSE;
-    if (e.kind() != DatabaseError::Kind::Communication &&
-        SQL_SUCCEEDED(SQLGetConnectAttr(dbc, SQL_ATTR_CONNECTION_DEAD, &dead, 0, nullptr)) &&
-        dead == SQL_CD_TRUE) {
-      throw DatabaseError(e.what(), DatabaseError::Kind::Communication);
-    }
-    throw;
+void Handle::check(SQLRETURN rc, std::string_view action) const {
+  if (SQL_SUCCEEDED(rc)) {
+    return;
   }
+  const DatabaseError error = failureFrom(diagnosticRecords(type_, handle_), action);
+  SQLUINTEGER dead = SQL_CD_FALSE;
+  if (error.kind() != DatabaseError::Kind::Communication && isConnected() &&
+      SQL_SUCCEEDED(SQLGetConnectAttr(connection_, SQL_ATTR_CONNECTION_DEAD, &dead, 0, nullptr)) &&
+      dead == SQL_CD_TRUE) {
+    throw DatabaseError(error.what(), DatabaseError::Kind::Communication, error.sqlState());
+  }
+  throw error;
 }
 
-SQLHENV newEnvironment() {
-  SQLHENV env = SQL_NULL_HENV;
-  if (!SQL_SUCCEEDED(SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &env))) {
-    throw DatabaseError("The ODBC driver manager is not available");
+bool Handle::more(SQLRETURN rc, std::string_view action) const {
+  if (rc == SQL_NO_DATA) {
+    return false;
   }
-  const SQLRETURN rc = SQLSetEnvAttr(env, SQL_ATTR_ODBC_VERSION, integerAttribute(SQL_OV_ODBC3), 0);
-  if (!SQL_SUCCEEDED(rc)) {
-    const std::string message = diagnostics(SQL_HANDLE_ENV, env);
-    SQLFreeHandle(SQL_HANDLE_ENV, env);
-    throw DatabaseError(message.empty() ? "ODBC 3 is not available" : message);
-  }
-  return env;
+  check(rc, action);
+  return true;
 }
 
-void Handles::swap(Handles& other) noexcept {
-  std::swap(env, other.env);
-  std::swap(dbc, other.dbc);
-  std::swap(connected, other.connected);
+void Handle::reset() noexcept {
+  if (handle_ == SQL_NULL_HANDLE) {
+    return;
+  }
+  if (type_ == SQL_HANDLE_DBC && isConnected()) {
+    SQLEndTran(SQL_HANDLE_DBC, handle_, SQL_ROLLBACK);
+    SQLDisconnect(handle_);
+  }
+  SQLFreeHandle(type_, handle_);
+  handle_ = SQL_NULL_HANDLE;
+  connection_ = SQL_NULL_HDBC;
 }
 
-void Handles::release() noexcept {
-  if (dbc != SQL_NULL_HDBC) {
-    if (connected) {
-      SQLEndTran(SQL_HANDLE_DBC, dbc, SQL_ROLLBACK);
-      SQLDisconnect(dbc);
-    }
-    SQLFreeHandle(SQL_HANDLE_DBC, dbc);
-  }
-  if (env != SQL_NULL_HENV) {
-    SQLFreeHandle(SQL_HANDLE_ENV, env);
-  }
-  env = SQL_NULL_HENV;
-  dbc = SQL_NULL_HDBC;
-  connected = false;
+void Handle::swap(Handle& other) noexcept {
+  std::swap(type_, other.type_);
+  std::swap(handle_, other.handle_);
+  std::swap(connection_, other.connection_);
 }
 
 }  // namespace upgrade::odbc_detail

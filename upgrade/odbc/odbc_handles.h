@@ -1,5 +1,5 @@
-// What every ODBC call of the layer shares: wide text in and out, the driver's own
-// diagnostics as the error's message, and handles that free themselves.
+// What every ODBC call of the layer shares: wide text in and out, handles that free
+// themselves, and one place where the outcome of every call is judged.
 #pragma once
 
 #include <chrono>
@@ -30,45 +30,61 @@ using WideText = std::vector<SQLWCHAR>;
 [[nodiscard]] SQLINTEGER lengthOf(const WideText& text);
 [[nodiscard]] SQLPOINTER integerAttribute(std::uintptr_t value);
 
-// Every diagnostic record of a handle, one per line, as the driver worded it
-// ("[FreeTDS][SQL Server]..."), and, when kind is given, the kind of failure they
-// describe.
-[[nodiscard]] std::string diagnostics(SQLSMALLINT type, SQLHANDLE handle,
-                                      DatabaseError::Kind* kind = nullptr);
-
-// Throws DatabaseError with the handle's diagnostics, or says that action failed
-// when the driver left none.
-[[noreturn]] void fail(SQLSMALLINT type, SQLHANDLE handle, std::string_view action);
-void check(SQLRETURN rc, SQLSMALLINT type, SQLHANDLE handle, std::string_view action);
-
-// Like check(), for a request on the connection dbc. Some drivers word a lost
-// connection as a plain warning (FreeTDS: "Unexpected EOF from the server", 01000),
-// so the connection is asked whether it is still alive.
-void checkRequest(SQLRETURN rc, SQLSMALLINT type, SQLHANDLE handle, SQLHDBC dbc,
-                  std::string_view action);
-
-// An environment and a connection handle that free themselves unless handed on.
-struct Handles {
-  SQLHENV env = SQL_NULL_HENV;
-  SQLHDBC dbc = SQL_NULL_HDBC;
-  bool connected = false;
-
-  Handles() = default;
-  Handles(const Handles&) = delete;
-  Handles& operator=(const Handles&) = delete;
-  Handles(Handles&& other) noexcept { swap(other); }
-  Handles& operator=(Handles&& other) noexcept {
-    release();
-    swap(other);
+// An ODBC handle of any type, freed when it goes. A connection that was made on it
+// is rolled back and disconnected first, so that nothing uncommitted survives.
+// Handles are freed child before parent: whoever holds an environment and its
+// connection lets go of the connection first.
+//
+// Every ODBC call's return code goes through check() or more() on the handle whose
+// diagnostics describe the call; only freeing, in reset(), ignores what the driver
+// says, as there is no one left to tell.
+class Handle {
+ public:
+  Handle() noexcept = default;
+  ~Handle() { reset(); }
+  Handle(Handle&& other) noexcept { swap(other); }
+  Handle& operator=(Handle&& other) noexcept {
+    Handle(std::move(other)).swap(*this);
     return *this;
   }
-  ~Handles() { release(); }
+  Handle(const Handle&) = delete;
+  Handle& operator=(const Handle&) = delete;
 
-  void swap(Handles& other) noexcept;
-  void release() noexcept;
+  // A new ODBC 3 environment.
+  [[nodiscard]] static Handle environment();
+  // A new handle of type under this one: a connection on an environment, a
+  // statement on a connection.
+  [[nodiscard]] Handle allocate(SQLSMALLINT type, std::string_view action) const;
+
+  [[nodiscard]] SQLHANDLE get() const noexcept { return handle_; }
+  // Whether a connection was made on this connection handle, or on the one this
+  // statement belongs to.
+  [[nodiscard]] bool isConnected() const noexcept { return connection_ != SQL_NULL_HDBC; }
+  // A connection was made on this connection handle.
+  void markConnected() noexcept { connection_ = handle_; }
+
+  // Throws DatabaseError for a call that failed: the driver's diagnostics on this
+  // handle as the message, the kind of failure and the SQLSTATE. Some drivers word a
+  // lost connection as a plain warning (FreeTDS: "Unexpected EOF from the server",
+  // 01000), so on a connection that was made, the connection is asked whether it is
+  // still alive.
+  void check(SQLRETURN rc, std::string_view action) const;
+  // The same for a call that may find nothing more to give (rows, results, pieces of
+  // a value, drivers): false for SQL_NO_DATA.
+  bool more(SQLRETURN rc, std::string_view action) const;
+
+  void reset() noexcept;
+  void swap(Handle& other) noexcept;
+
+ private:
+  Handle(SQLSMALLINT type, SQLHANDLE handle, SQLHDBC connection) noexcept
+      : type_(type), handle_(handle), connection_(connection) {}
+
+  SQLSMALLINT type_ = SQL_HANDLE_ENV;
+  SQLHANDLE handle_ = SQL_NULL_HANDLE;
+  // The connection made that this handle's requests travel on: itself for a
+  // connection, its parent for a statement; null until a connection is made.
+  SQLHDBC connection_ = SQL_NULL_HDBC;
 };
-
-// An ODBC 3 environment, or DatabaseError.
-[[nodiscard]] SQLHENV newEnvironment();
 
 }  // namespace upgrade::odbc_detail

@@ -38,6 +38,7 @@ TEST_F(OverTheWire, ErrorsSayWhetherTheServerRefusedTheStatement) {
   auto error = failureOf(db, "update t set refused=1");
   ASSERT_TRUE(error);
   EXPECT_EQ(error->kind(), ErrorKind::Server) << error->what();
+  EXPECT_EQ(error->sqlState(), "42S22") << error->what();
   EXPECT_NE(std::string(error->what()).find("Invalid column name 'refused'."), std::string::npos);
   error = failureOf(db, "update t set c=:a1 where refused=1", {{"a1", std::string("x")}});
   ASSERT_TRUE(error);
@@ -48,6 +49,7 @@ TEST_F(OverTheWire, ErrorsSayWhetherTheServerRefusedTheStatement) {
   error = failureOf(db, "update t set c=1 -- stalls");
   ASSERT_TRUE(error);
   EXPECT_EQ(error->kind(), ErrorKind::Timeout) << error->what();
+  EXPECT_EQ(error->sqlState(), "HYT00") << error->what();
   EXPECT_EQ(peer.attentions(), 1);
   EXPECT_TRUE(db.transactionActive());
 
@@ -57,6 +59,7 @@ TEST_F(OverTheWire, ErrorsSayWhetherTheServerRefusedTheStatement) {
   error = failureOf(db, "update t set c=2");
   ASSERT_TRUE(error);
   EXPECT_EQ(error->kind(), ErrorKind::Communication) << error->what();
+  EXPECT_EQ(error->sqlState(), "08S01") << error->what();
   EXPECT_FALSE(peer.transactionOpen());
 }
 
