@@ -78,8 +78,8 @@ class Win32ServerDialogViewTest : public ::testing::Test {
   void expectPaintedByTheForm(const DialogControlLook& label) {
     const RECT place = rectOf(label.place);
     HDC screen = GetDC(d.FSqlServer);
-    HDC picture = CreateCompatibleDC(nullptr);
-    const HGDIOBJ old = SelectObject(picture, d.background());
+    const OwnedMemoryDc picture(CreateCompatibleDC(nullptr));
+    const Selection background(picture.get(), d.background());
     LONG firstInk = LONG_MAX;
     int inkOutside = 0;
     int inkColoured = 0;
@@ -91,7 +91,7 @@ class Win32ServerDialogViewTest : public ::testing::Test {
           continue;  // a field's
         }
         const COLORREF shown = GetPixel(screen, x, y);
-        if (shown == GetPixel(picture, x, y)) {
+        if (shown == GetPixel(picture.get(), x, y)) {
           continue;
         }
         if (PtInRect(&place, at) == 0) {
@@ -105,8 +105,6 @@ class Win32ServerDialogViewTest : public ::testing::Test {
         inkColoured += distance < 96 ? 1 : 0;
       }
     }
-    SelectObject(picture, old);
-    DeleteDC(picture);
     ReleaseDC(d.FSqlServer, screen);
     EXPECT_EQ(inkOutside, 0);
     EXPECT_LE(firstInk - place.left, 2) << "left-aligned";
