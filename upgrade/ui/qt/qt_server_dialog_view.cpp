@@ -14,18 +14,24 @@
 #include <QScreen>
 #include <QStyle>
 #include <QtGlobal>
+#include <type_traits>
 
 namespace upgrade {
 namespace {
 
 const QString kBackgroundPicture = QStringLiteral(":/upgrade/server_dialog_background.jpg");
 
-// "宋体" is SimSun's Chinese name, which Windows knows. Where it is missing, an
-// installed CJK font takes its place rather than a font without Chinese glyphs.
+QString fromUtf8(std::string_view text) {
+  return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+// The form's face, "宋体", is SimSun's Chinese name, which Windows knows. Where it is
+// missing, an installed CJK font takes its place rather than a font without
+// Chinese glyphs.
 void substituteSongTi() {
   static const bool substituted = [] {
     QFont::insertSubstitutions(
-        QStringLiteral("宋体"),
+        fromUtf8(kServerDialogForm.fontFace),
         {QStringLiteral("SimSun"), QStringLiteral("NSimSun"), QStringLiteral("Noto Serif CJK SC"),
          QStringLiteral("Noto Sans CJK SC"), QStringLiteral("WenQuanYi Zen Hei"),
          QStringLiteral("WenQuanYi Micro Hei"), QStringLiteral("AR PL UMing CN")});
@@ -34,33 +40,35 @@ void substituteSongTi() {
   (void)substituted;
 }
 
-// The form's font. The GB2312 character set it was designed with has no
+// The form's face. The GB2312 character set it was designed with has no
 // counterpart in Qt; the substitutes above all cover GB2312.
-QFont formFont() {
-  QFont font(QStringLiteral("宋体"));
-  font.setPixelSize(12);
+QFont songTi(DialogFont look) {
+  QFont font(fromUtf8(kServerDialogForm.fontFace));
+  font.setPixelSize(look.pixels);
+  font.setBold(look.bold);
   return font;
 }
 
-QFont boldFont() {
-  QFont font = formFont();
-  font.setPixelSize(14);
-  font.setBold(true);
-  return font;
+QRect rectOf(const DialogRect& place) {
+  return {place.left, place.top, place.width, place.height};
+}
+
+QString css(DialogColour colour) {
+  return QStringLiteral("rgb(%1, %2, %3)").arg(colour.red).arg(colour.green).arg(colour.blue);
 }
 
 // The buttons' face colour, lighter under the mouse. Focus shows only in the
 // frame's colour: the style's own focus rectangle would tint the whole face.
-const QString kButtonStyle = QStringLiteral(
-    "QPushButton { background-color: rgb(236, 233, 216); color: black;"
-    " border: 1px solid rgb(128, 125, 110); border-radius: 3px; outline: none; }"
-    "QPushButton:hover { background-color: rgb(252, 250, 240);"
-    " border-color: rgb(230, 150, 30); }"
-    "QPushButton:focus { border-color: rgb(50, 90, 180); }"
-    "QPushButton:pressed { background-color: rgb(214, 210, 190); }");
-
-QString fromUtf8(std::string_view text) {
-  return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+QString buttonStyle(DialogColour text) {
+  const DialogButtonColours& c = kDialogButtonColours;
+  return QStringLiteral(
+             "QPushButton { background-color: %1; color: %2; border: 1px solid %3;"
+             " border-radius: 3px; outline: none; }"
+             "QPushButton:hover { background-color: %4; border-color: %5; }"
+             "QPushButton:focus { border-color: %6; }"
+             "QPushButton:pressed { background-color: %7; }")
+      .arg(css(c.face), css(text), css(c.edge), css(c.faceHot), css(c.edgeHot), css(c.edgeFocus),
+           css(c.facePressed));
 }
 
 bool within(const QWidget* control, const QWidget* widget) {
@@ -89,89 +97,80 @@ QtServerDialogView::QtServerDialogView(ServerDialogEvents& events, QWidget* pare
                           Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint),
       events_(events) {
   substituteSongTi();
-  setObjectName(QStringLiteral("FSqlServer"));
-  setWindowTitle(QStringLiteral("服务器连接参数配置"));
-  setFixedSize(348, 242);
-  setFont(formFont());
+  const DialogFormLook& form = kServerDialogForm;
+  setObjectName(fromUtf8(form.name));
+  setWindowTitle(fromUtf8(form.caption));
+  setFixedSize(form.clientWidth, form.clientHeight);
+  setFont(songTi(form.font));
 
-  // First, so that everything else lies on top of it.
-  Image27 = new QLabel(this);
-  Image27->setObjectName(QStringLiteral("Image27"));
-  Image27->setGeometry(0, 0, 348, 242);
+  // Each control lies over the ones made before it: the labels beneath the fields.
+  Image27 = make<QLabel>(DialogControl::Image27);
   Image27->setScaledContents(true);
   const QPixmap picture(kBackgroundPicture);
   if (picture.isNull()) {
     qWarning("Update: the background picture of the server dialog could not be decoded");
   }
   Image27->setPixmap(picture);
-
-  // Labels draw no background of their own, so the picture shows through them.
-  const auto makeLabel = [this](const char* name, const QString& text, const QRect& geometry,
-                                const QFont& font) {
-    auto* label = new QLabel(text, this);
-    label->setObjectName(QString::fromLatin1(name));
-    label->setGeometry(geometry);
-    label->setFont(font);
-    label->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
-    return label;
-  };
-  Label1 = makeLabel("Label1", QStringLiteral("服务器名称 / IP："), {34, 35, 130, 14}, boldFont());
-  Label4 = makeLabel("Label4", QStringLiteral("服务器数据库名称："), {34, 67, 135, 14}, boldFont());
-  Label2 =
-      makeLabel("Label2", QStringLiteral("服务器数据库密码："), {34, 101, 135, 14}, boldFont());
-  Label3 =
-      makeLabel("Label3", QStringLiteral("服务器数据库端口："), {34, 133, 135, 14}, boldFont());
-  RzLabel1 = makeLabel("RzLabel1", QStringLiteral("提示[数据库密码一般为空，数据库端口一般80]"),
-                       {37, 158, 252, 12}, formFont());
-  QPalette red = RzLabel1->palette();
-  red.setColor(QPalette::WindowText, Qt::red);
-  RzLabel1->setPalette(red);
-
-  const auto makeCombo = [this](const char* name, const QRect& geometry) {
-    auto* combo = new QComboBox(this);
-    combo->setObjectName(QString::fromLatin1(name));
-    combo->setGeometry(geometry);
-    combo->setEditable(true);
-    // Enter moves on; it does not add the typed text to the list.
-    combo->setInsertPolicy(QComboBox::NoInsert);
-    return combo;
-  };
-  const auto makeEdit = [this](const char* name, const QRect& geometry, const QString& text) {
-    auto* edit = new QLineEdit(text, this);
-    edit->setObjectName(QString::fromLatin1(name));
-    edit->setGeometry(geometry);
-    return edit;
-  };
-  const auto makeButton = [this](const char* name, const QString& text, const QRect& geometry) {
-    auto* button = new QPushButton(text, this);
-    button->setObjectName(QString::fromLatin1(name));
-    button->setGeometry(geometry);
-    button->setFont(boldFont());
-    button->setStyleSheet(kButtonStyle);
-    return button;
-  };
-  RzComboBox1 = makeCombo("RzComboBox1", {163, 32, 145, 20});
-  RzComboBox2 = makeCombo("RzComboBox2", {163, 64, 145, 20});
-  // The password is shown in clear text.
-  RzEdit1 = makeEdit("RzEdit1", {163, 96, 145, 20}, QString());
-  RzEdit2 = makeEdit("RzEdit2", {163, 133, 145, 20}, QStringLiteral("80"));
-  RzBitBtn1 = makeButton("RzBitBtn1", QStringLiteral("连接[F2]"), {57, 183, 93, 31});
-  RzBitBtn2 = makeButton("RzBitBtn2", QStringLiteral("放弃[Esc]"), {190, 183, 93, 31});
+  Label1 = make<QLabel>(DialogControl::Label1);
+  Label4 = make<QLabel>(DialogControl::Label4);
+  Label2 = make<QLabel>(DialogControl::Label2);
+  Label3 = make<QLabel>(DialogControl::Label3);
+  RzLabel1 = make<QLabel>(DialogControl::RzLabel1);
+  RzComboBox1 = make<QComboBox>(DialogControl::RzComboBox1);
+  RzComboBox2 = make<QComboBox>(DialogControl::RzComboBox2);
+  RzEdit1 = make<QLineEdit>(DialogControl::RzEdit1);
+  RzEdit2 = make<QLineEdit>(DialogControl::RzEdit2);
+  RzBitBtn1 = make<QPushButton>(DialogControl::RzBitBtn1);
+  RzBitBtn2 = make<QPushButton>(DialogControl::RzBitBtn2);
   connect(RzBitBtn1, &QPushButton::clicked, this,
           [this] { events_.ButtonClick(DialogButton::RzBitBtn1); });
   connect(RzBitBtn2, &QPushButton::clicked, this,
           [this] { events_.ButtonClick(DialogButton::RzBitBtn2); });
 
-  // Tab goes server, password, port, Connect, Abandon, database name (Enter walks
-  // in another order).
-  setTabOrder(RzComboBox1, RzEdit1);
-  setTabOrder(RzEdit1, RzEdit2);
-  setTabOrder(RzEdit2, RzBitBtn1);
-  setTabOrder(RzBitBtn1, RzBitBtn2);
-  setTabOrder(RzBitBtn2, RzComboBox2);
+  QWidget* previous = nullptr;
+  for (const DialogControl control : dialogTabOrder()) {
+    auto* next = findChild<QWidget*>(fromUtf8(lookOf(control).name));
+    if (previous != nullptr) {
+      setTabOrder(previous, next);
+    }
+    previous = next;
+  }
 
   // The form sees every key before its controls do.
   QCoreApplication::instance()->installEventFilter(this);
+}
+
+template <typename Control>
+Control* QtServerDialogView::make(DialogControl which) {
+  const DialogControlLook& look = lookOf(which);
+  auto* control = new Control(this);
+  control->setObjectName(fromUtf8(look.name));
+  control->setGeometry(rectOf(look.place));
+  control->setFont(songTi(look.font));
+  const QString caption = fromUtf8(look.caption);
+  if constexpr (std::is_same_v<Control, QLabel>) {
+    control->setText(caption);
+    control->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    // A transparent label draws no background of its own: the picture shows through.
+    control->setAutoFillBackground(look.kind == DialogControlKind::Label && !look.transparent);
+    if (look.colour) {
+      QPalette palette = control->palette();
+      palette.setColor(QPalette::WindowText,
+                       QColor(look.colour->red, look.colour->green, look.colour->blue));
+      control->setPalette(palette);
+    }
+  } else if constexpr (std::is_same_v<Control, QComboBox>) {
+    control->setEditable(true);
+    control->setEditText(caption);
+    // Enter moves on; it does not add the typed text to the list.
+    control->setInsertPolicy(QComboBox::NoInsert);
+  } else if constexpr (std::is_same_v<Control, QLineEdit>) {
+    control->setText(caption);
+  } else {
+    control->setText(caption);
+    control->setStyleSheet(buttonStyle(look.colour.value_or(kDialogBlack)));
+  }
+  return control;
 }
 
 QtServerDialogView::~QtServerDialogView() {

@@ -5,6 +5,7 @@
 
 #include <QDialog>
 
+#include "server_dialog_look.h"
 #include "server_dialog_view.h"
 
 class QComboBox;
@@ -54,6 +55,10 @@ class QtServerDialogView final : public QDialog, public ServerDialogView {
   bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
+  // A control as the look gives it.
+  template <typename Control>
+  Control* make(DialogControl which);
+
   ServerDialogEvents& events_;
 };
 

@@ -1,18 +1,26 @@
-// How the Win32 server connection dialog is drawn: its font, its background picture
-// and its owner-drawn buttons. Kept apart from the view, which only lays the
-// controls out and turns keys and clicks into the dialog's events.
+// How the Win32 server connection dialog is drawn from its look (server_dialog_look.h):
+// its fonts, its background picture, the labels the form paints itself and its
+// owner-drawn buttons. Kept apart from the view, which makes the controls and turns
+// keys and clicks into the dialog's events.
 #pragma once
 
 #include <windows.h>
 
+#include "server_dialog_look.h"
+#include "win32_handles.h"
+
 namespace upgrade {
 
-// "宋体" (SimSun) with the GB2312 character set, at a height in pixels.
-[[nodiscard]] HFONT songTi(int pixels, int weight);
+[[nodiscard]] constexpr COLORREF colorRef(DialogColour colour) noexcept {
+  return RGB(colour.red, colour.green, colour.blue);
+}
+
+// The form's face with the GB2312 character set, at the font's height in pixels.
+[[nodiscard]] OwnedFont songTi(DialogFont font);
 
 // The background JPEG from the program's resources, decoded by Windows itself and
 // stretched to width x height. Null when it cannot be.
-[[nodiscard]] HBITMAP decodeDialogBackground(int width, int height);
+[[nodiscard]] OwnedBitmap decodeDialogBackground(int width, int height);
 
 // A push button in the dialog's face colour: lighter under the mouse (hot), darker
 // while pressed, its edge showing the focus. The corners show background, aligned
@@ -23,8 +31,8 @@ void drawDialogButton(const DRAWITEMSTRUCT& item, bool hot, HWND form, HBRUSH ba
 // The form's client area: the picture, or the button face where there is none.
 void paintDialogBackground(HDC dc, HWND form, HBRUSH background);
 
-// Sets up dc for a transparent label (the hint in red) and returns the brush behind
-// it: the picture, aligned with the form, or the button face.
-[[nodiscard]] HBRUSH prepareLabel(HDC dc, HWND label, bool hint, HWND form, HBRUSH background);
+// A label as the form paints it onto dc, over the background: its caption in its
+// colour and font, cut at its rectangle.
+void drawDialogLabel(HDC dc, const DialogControlLook& label, HFONT font);
 
 }  // namespace upgrade

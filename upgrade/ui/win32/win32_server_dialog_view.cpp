@@ -1,5 +1,8 @@
 #include "win32_server_dialog_view.h"
 
+// windows.h comes first (through the header).
+#include <commctrl.h>
+
 #include <stdexcept>
 #include <string>
 
@@ -10,18 +13,17 @@ namespace upgrade {
 namespace {
 
 constexpr wchar_t kFormClass[] = L"TFSqlServer";
-constexpr int kClientWidth = 348;
-constexpr int kClientHeight = 242;
-constexpr int kFieldHeight = 20;
 
-enum ControlId : int {
-  kIdComboBox1 = 1001,
-  kIdComboBox2,
-  kIdEdit1,
-  kIdEdit2,
-  kIdBitBtn1,
-  kIdBitBtn2,
-};
+// A control's id is its row in the look.
+constexpr int kFirstId = 1000;
+
+int idOf(DialogControl control) {
+  return kFirstId + static_cast<int>(control);
+}
+
+DialogControl controlWithId(UINT id) {
+  return static_cast<DialogControl>(static_cast<int>(id) - kFirstId);
+}
 
 HINSTANCE instance() {
   return GetModuleHandleW(nullptr);
@@ -42,31 +44,23 @@ void registerFormClass(WNDPROC formProc) {
   }
 }
 
-std::optional<DialogKey> dialogKey(WPARAM key) {
-  switch (key) {
-    case VK_RETURN:  // the keypad's too
-      return DialogKey::Enter;
-    case VK_F2:
-      return DialogKey::F2;
-    case VK_ESCAPE:
-      return DialogKey::Escape;
-    default:
-      return std::nullopt;
+// The buttons light up under the mouse. Whether one is lit is kept in its own user
+// data, where the form finds it when drawing the button.
+LRESULT CALLBACK buttonProc(HWND button, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR id,
+                            DWORD_PTR /*unused*/) {
+  const bool hot = GetWindowLongPtrW(button, GWLP_USERDATA) != 0;
+  if (message == WM_MOUSEMOVE && !hot) {
+    SetWindowLongPtrW(button, GWLP_USERDATA, 1);
+    TRACKMOUSEEVENT track{sizeof track, TME_LEAVE, button, 0};
+    TrackMouseEvent(&track);
+    InvalidateRect(button, nullptr, FALSE);
+  } else if (message == WM_MOUSELEAVE && hot) {
+    SetWindowLongPtrW(button, GWLP_USERDATA, 0);
+    InvalidateRect(button, nullptr, FALSE);
+  } else if (message == WM_NCDESTROY) {
+    RemoveWindowSubclass(button, &buttonProc, id);
   }
-}
-
-bool isComboBox(HWND window) {
-  wchar_t name[16] = {};
-  GetClassNameW(window, name, 16);
-  return _wcsicmp(name, L"ComboBox") == 0;
-}
-
-void selectAll(HWND control) {
-  if (isComboBox(control)) {
-    SendMessageW(control, CB_SETEDITSEL, 0, MAKELPARAM(0, -1));
-  } else {
-    SendMessageW(control, EM_SETSEL, 0, -1);
-  }
+  return DefSubclassProc(button, message, wParam, lParam);
 }
 
 }  // namespace
@@ -75,19 +69,23 @@ Win32ServerDialogView::Win32ServerDialogView(ServerDialogEvents& events,
                                              const Win32RunControl& control)
     : events_(events), control_(control) {
   registerFormClass(&formProc);
-  formFont_ = songTi(12, FW_NORMAL);
-  boldFont_ = songTi(14, FW_BOLD);
-  // A fixed-size window with only the close box among its title-bar buttons.
-  constexpr DWORD style = WS_POPUP | WS_CAPTION | WS_SYSMENU | WS_CLIPSIBLINGS;
+  for (const DialogControlLook& look : kServerDialogControls) {
+    if (font(look.font) == nullptr) {
+      fonts_.emplace_back(look.font, songTi(look.font));
+    }
+  }
+  // A fixed-size window with only the close box among its title-bar buttons. The
+  // form paints the picture and the labels beneath its controls, never over them.
+  constexpr DWORD style = WS_POPUP | WS_CAPTION | WS_SYSMENU | WS_CLIPSIBLINGS | WS_CLIPCHILDREN;
   constexpr DWORD exStyle = WS_EX_DLGMODALFRAME | WS_EX_CONTROLPARENT;
-  RECT frame{0, 0, kClientWidth, kClientHeight};
+  const DialogFormLook& look = kServerDialogForm;
+  RECT frame{0, 0, look.clientWidth, look.clientHeight};
   AdjustWindowRectEx(&frame, style, FALSE, exStyle);
-  FSqlServer = CreateWindowExW(exStyle, kFormClass, L"服务器连接参数配置", style, CW_USEDEFAULT,
-                               CW_USEDEFAULT, frame.right - frame.left, frame.bottom - frame.top,
-                               nullptr, nullptr, instance(), this);
-  if (FSqlServer == nullptr) {
-    DeleteObject(formFont_);
-    DeleteObject(boldFont_);
+  // Its procedure learns FSqlServer with the first message.
+  form_.reset(CreateWindowExW(exStyle, kFormClass, toWide(look.caption).c_str(), style,
+                              CW_USEDEFAULT, CW_USEDEFAULT, frame.right - frame.left,
+                              frame.bottom - frame.top, nullptr, nullptr, instance(), this));
+  if (!form_) {
     throw std::runtime_error("the server dialog's window could not be created, error " +
                              std::to_string(GetLastError()));
   }
@@ -95,213 +93,100 @@ Win32ServerDialogView::Win32ServerDialogView(ServerDialogEvents& events,
   createControls();
 }
 
-Win32ServerDialogView::~Win32ServerDialogView() {
-  DestroyWindow(FSqlServer);
-  DeleteObject(formFont_);
-  DeleteObject(boldFont_);
-  if (backgroundBrush_ != nullptr) {
-    DeleteObject(backgroundBrush_);
-  }
-  if (background_ != nullptr) {
-    DeleteObject(background_);
-  }
-}
+Win32ServerDialogView::~Win32ServerDialogView() = default;
 
-void Win32ServerDialogView::loadBackground() {
-  background_ = decodeDialogBackground(kClientWidth, kClientHeight);
-  if (background_ == nullptr) {
-    OutputDebugStringW(L"Update: the background picture of the server dialog could not be decoded");
-    return;
-  }
-  // The labels fill their background with this brush, aligned to where they sit,
-  // so the picture shows through them.
-  backgroundBrush_ = CreatePatternBrush(background_);
-}
-
-void Win32ServerDialogView::createControls() {
-  const auto make = [this](DWORD exStyle, const wchar_t* windowClass, const wchar_t* text,
-                           DWORD style, RECT place, int id, HFONT font) {
-    HWND control =
-        CreateWindowExW(exStyle, windowClass, text, WS_CHILD | WS_VISIBLE | style, place.left,
-                        place.top, place.right, place.bottom, FSqlServer,
-                        reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), instance(), nullptr);
-    if (control == nullptr) {
-      throw std::runtime_error("a control of the server dialog could not be created");
+HFONT Win32ServerDialogView::font(DialogFont look) const noexcept {
+  for (const auto& [made, font] : fonts_) {
+    if (made == look) {
+      return font.get();
     }
-    SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
-    return control;
-  };
-  constexpr DWORD label = SS_LEFTNOWORDWRAP | SS_CENTERIMAGE | SS_NOPREFIX;
-  Label1 = make(0, L"STATIC", L"服务器名称 / IP：", label, {34, 35, 130, 14}, -1, boldFont_);
-  Label4 = make(0, L"STATIC", L"服务器数据库名称：", label, {34, 67, 135, 14}, -1, boldFont_);
-  Label2 = make(0, L"STATIC", L"服务器数据库密码：", label, {34, 101, 135, 14}, -1, boldFont_);
-  Label3 = make(0, L"STATIC", L"服务器数据库端口：", label, {34, 133, 135, 14}, -1, boldFont_);
-  RzLabel1 = make(0, L"STATIC", L"提示[数据库密码一般为空，数据库端口一般80]", label,
-                  {37, 158, 252, 12}, -1, formFont_);
-
-  // Created in the Tab order, which the dialog manager follows: server, password,
-  // port, Connect, Abandon, database name (Enter walks in another order).
-  const auto makeCombo = [&make](RECT place, int id, HFONT font) {
-    // The height given is the list's when dropped down; the field's own height
-    // follows from its item height, set below. A combo box is never lower than its
-    // font's line: SimSun's 12-pixel line fits, fonts with more leading may not.
-    HWND combo = make(0, L"COMBOBOX", L"", WS_TABSTOP | WS_VSCROLL | CBS_DROPDOWN | CBS_AUTOHSCROLL,
-                      {place.left, place.top, place.right, 200}, id, font);
-    RECT now{};
-    GetWindowRect(combo, &now);
-    const LRESULT item = SendMessageW(combo, CB_GETITEMHEIGHT, static_cast<WPARAM>(-1), 0);
-    SendMessageW(combo, CB_SETITEMHEIGHT, static_cast<WPARAM>(-1),
-                 item + (place.bottom - (now.bottom - now.top)));
-    return combo;
-  };
-  constexpr DWORD edit = WS_TABSTOP | ES_AUTOHSCROLL;
-  constexpr DWORD button = WS_TABSTOP | BS_OWNERDRAW;
-  RzComboBox1 = makeCombo({163, 32, 145, kFieldHeight}, kIdComboBox1, formFont_);
-  // The password is shown in clear text.
-  RzEdit1 =
-      make(WS_EX_CLIENTEDGE, L"EDIT", L"", edit, {163, 96, 145, kFieldHeight}, kIdEdit1, formFont_);
-  RzEdit2 = make(WS_EX_CLIENTEDGE, L"EDIT", L"80", edit, {163, 133, 145, kFieldHeight}, kIdEdit2,
-                 formFont_);
-  RzBitBtn1 = make(0, L"BUTTON", L"连接[F2]", button, {57, 183, 93, 31}, kIdBitBtn1, boldFont_);
-  RzBitBtn2 = make(0, L"BUTTON", L"放弃[Esc]", button, {190, 183, 93, 31}, kIdBitBtn2, boldFont_);
-  RzComboBox2 = makeCombo({163, 64, 145, kFieldHeight}, kIdComboBox2, formFont_);
-
-  // The buttons light up under the mouse: they tell the form when it comes and goes.
-  for (HWND b : {RzBitBtn1, RzBitBtn2}) {
-    SetWindowLongPtrW(b, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
-    standardButtonProc_ = reinterpret_cast<WNDPROC>(
-        SetWindowLongPtrW(b, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&buttonProc)));
-  }
-}
-
-void Win32ServerDialogView::setText(DialogField field, std::string_view text) {
-  SetWindowTextW(controlOf(field), toWide(text).c_str());
-}
-
-std::string Win32ServerDialogView::text(DialogField field) const {
-  HWND control = controlOf(field);
-  std::wstring wide(static_cast<std::size_t>(GetWindowTextLengthW(control)) + 1, L'\0');
-  wide.resize(static_cast<std::size_t>(
-      GetWindowTextW(control, wide.data(), static_cast<int>(wide.size()))));
-  return fromWide(wide);
-}
-
-void Win32ServerDialogView::setFocus(DialogField field) {
-  HWND control = controlOf(field);
-  SetFocus(control);
-  selectAll(control);
-}
-
-void Win32ServerDialogView::setServerList(const std::vector<std::string>& names) {
-  // Emptying the list empties the field too: listing offers names, it picks none.
-  SendMessageW(RzComboBox1, CB_RESETCONTENT, 0, 0);
-  for (const std::string& name : names) {
-    const std::wstring wide = toWide(name);
-    SendMessageW(RzComboBox1, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(wide.c_str()));
-  }
-}
-
-void Win32ServerDialogView::showMessage(std::string_view title, std::string_view text) {
-  MessageBoxW(FSqlServer, toWide(text).c_str(), toWide(title).c_str(), MB_OK | MB_ICONINFORMATION);
-}
-
-void Win32ServerDialogView::runModal() {
-  events_.FormShow();
-  // Centred on the desktop's work area.
-  RECT work{};
-  SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0);
-  RECT frame{};
-  GetWindowRect(FSqlServer, &frame);
-  const int width = frame.right - frame.left;
-  const int height = frame.bottom - frame.top;
-  SetWindowPos(FSqlServer, HWND_TOP, work.left + (work.right - work.left - width) / 2,
-               work.top + (work.bottom - work.top - height) / 2, 0, 0, SWP_NOSIZE);
-  open_ = true;
-  ShowWindow(FSqlServer, SW_SHOW);
-  SetForegroundWindow(FSqlServer);
-  setFocus(DialogField::RzComboBox1);
-
-  MSG msg;
-  while (open_) {
-    const BOOL got = GetMessageW(&msg, nullptr, 0, 0);
-    if (got == 0) {
-      // The program's end, meant for its own loop.
-      PostQuitMessage(static_cast<int>(msg.wParam));
-      break;
-    }
-    if (got < 0) {
-      break;
-    }
-    if (msg.message == WM_KEYDOWN && preTranslateKey(msg)) {
-      continue;
-    }
-    if (IsDialogMessageW(FSqlServer, &msg) != 0) {
-      continue;
-    }
-    TranslateMessage(&msg);
-    DispatchMessageW(&msg);
-  }
-  close();
-}
-
-void Win32ServerDialogView::close() {
-  open_ = false;
-  ShowWindow(FSqlServer, SW_HIDE);
-  // Wakes the modal loop should it be waiting.
-  PostMessageW(FSqlServer, WM_NULL, 0, 0);
-}
-
-std::optional<DialogField> Win32ServerDialogView::fieldOf(HWND window) const {
-  for (const DialogField field : {DialogField::RzComboBox1, DialogField::RzComboBox2,
-                                  DialogField::RzEdit1, DialogField::RzEdit2}) {
-    HWND control = controlOf(field);
-    if (window == control || IsChild(control, window) != 0) {
-      return field;
-    }
-  }
-  return std::nullopt;
-}
-
-HWND Win32ServerDialogView::controlOf(DialogField field) const {
-  switch (field) {
-    case DialogField::RzComboBox1:
-      return RzComboBox1;
-    case DialogField::RzComboBox2:
-      return RzComboBox2;
-    case DialogField::RzEdit1:
-      return RzEdit1;
-    case DialogField::RzEdit2:
-      return RzEdit2;
   }
   return nullptr;
 }
 
-bool Win32ServerDialogView::preTranslateKey(const MSG& msg) {
-  // Keys of this window only; message boxes are windows of their own.
-  if (msg.hwnd != FSqlServer && IsChild(FSqlServer, msg.hwnd) == 0) {
-    return false;
+void Win32ServerDialogView::loadBackground() {
+  const DialogRect& picture = lookOf(DialogControl::Image27).place;
+  background_ = decodeDialogBackground(picture.width, picture.height);
+  if (!background_) {
+    OutputDebugStringW(L"Update: the background picture of the server dialog could not be decoded");
+    return;
   }
-  const std::optional<DialogKey> key = dialogKey(msg.wParam);
-  if (!key) {
-    return false;
-  }
-  const std::optional<DialogField> field = fieldOf(msg.hwnd);
-  // An open drop-down list takes Enter and Esc itself, to pick or to fold up.
-  if (field && *key != DialogKey::F2) {
-    HWND control = controlOf(*field);
-    if (isComboBox(control) && SendMessageW(control, CB_GETDROPPEDSTATE, 0, 0) != 0) {
-      return false;
+  // The buttons fill their corners with this brush, aligned to where they sit, so
+  // the picture shows through them.
+  backgroundBrush_.reset(CreatePatternBrush(background_.get()));
+}
+
+void Win32ServerDialogView::createControls() {
+  // Made in the Tab order, which the dialog manager follows.
+  for (const DialogControl control : dialogTabOrder()) {
+    const DialogControlLook& look = lookOf(control);
+    const wchar_t* windowClass = L"BUTTON";
+    DWORD exStyle = 0;
+    DWORD style = WS_CHILD | WS_VISIBLE | WS_TABSTOP;
+    int height = look.place.height;
+    switch (look.kind) {
+      case DialogControlKind::ComboBox:
+        windowClass = L"COMBOBOX";
+        style |= WS_VSCROLL | CBS_DROPDOWN | CBS_AUTOHSCROLL;
+        // The height given is the list's when dropped down; the field's own
+        // height is set below.
+        height = 200;
+        break;
+      case DialogControlKind::Edit:
+        windowClass = L"EDIT";
+        exStyle = WS_EX_CLIENTEDGE;
+        style |= ES_AUTOHSCROLL;
+        break;
+      case DialogControlKind::Button:
+        style |= BS_OWNERDRAW;
+        break;
+      default:
+        throw std::logic_error("the server dialog has a tab stop it cannot make");
+    }
+    HWND window = CreateWindowExW(
+        exStyle, windowClass, toWide(look.caption).c_str(), style, look.place.left, look.place.top,
+        look.place.width, height, FSqlServer,
+        reinterpret_cast<HMENU>(static_cast<INT_PTR>(idOf(control))), instance(), nullptr);
+    if (window == nullptr) {
+      throw std::runtime_error("the server dialog's control " + std::string(look.name) +
+                               " could not be created");
+    }
+    SendMessageW(window, WM_SETFONT, reinterpret_cast<WPARAM>(font(look.font)), FALSE);
+    if (look.kind == DialogControlKind::ComboBox) {
+      // A combo box sets its field's height from its item height, and is never
+      // lower than its font's line and borders: SimSun's 12-pixel line fits the
+      // look's 20 pixels, the CJK face that stands in for it under Wine does not,
+      // and the field is 22 pixels high there. The one place the look gives way.
+      RECT now{};
+      GetWindowRect(window, &now);
+      const LRESULT item = SendMessageW(window, CB_GETITEMHEIGHT, static_cast<WPARAM>(-1), 0);
+      SendMessageW(window, CB_SETITEMHEIGHT, static_cast<WPARAM>(-1),
+                   item + (look.place.height - (now.bottom - now.top)));
+    } else if (look.kind == DialogControlKind::Button) {
+      SetWindowSubclass(window, &buttonProc, 0, 0);
     }
   }
-  if (events_.FormKeyDown(field, *key)) {
-    return true;
+  RzComboBox1 = windowOf(DialogControl::RzComboBox1);
+  RzComboBox2 = windowOf(DialogControl::RzComboBox2);
+  RzEdit1 = windowOf(DialogControl::RzEdit1);
+  RzEdit2 = windowOf(DialogControl::RzEdit2);
+  RzBitBtn1 = windowOf(DialogControl::RzBitBtn1);
+  RzBitBtn2 = windowOf(DialogControl::RzBitBtn2);
+}
+
+HWND Win32ServerDialogView::windowOf(DialogControl control) const {
+  return GetDlgItem(FSqlServer, idOf(control));
+}
+
+void Win32ServerDialogView::paintLabels() {
+  PAINTSTRUCT paint{};
+  HDC dc = BeginPaint(FSqlServer, &paint);
+  for (const DialogControlLook& look : kServerDialogControls) {
+    if (look.kind == DialogControlKind::Label) {
+      drawDialogLabel(dc, look, font(look.font));
+    }
   }
-  // Enter on a focused button presses it, as in any dialog.
-  if (*key == DialogKey::Enter && (msg.hwnd == RzBitBtn1 || msg.hwnd == RzBitBtn2)) {
-    events_.ButtonClick(msg.hwnd == RzBitBtn1 ? DialogButton::RzBitBtn1 : DialogButton::RzBitBtn2);
-    return true;
-  }
-  return false;
+  EndPaint(FSqlServer, &paint);
 }
 
 LRESULT CALLBACK Win32ServerDialogView::formProc(HWND window, UINT message, WPARAM wParam,
@@ -320,41 +205,26 @@ LRESULT CALLBACK Win32ServerDialogView::formProc(HWND window, UINT message, WPAR
   return view->handle(message, wParam, lParam);
 }
 
-LRESULT CALLBACK Win32ServerDialogView::buttonProc(HWND window, UINT message, WPARAM wParam,
-                                                   LPARAM lParam) {
-  auto* view = reinterpret_cast<Win32ServerDialogView*>(GetWindowLongPtrW(window, GWLP_USERDATA));
-  if (message == WM_MOUSEMOVE && view->hotButton_ != window) {
-    view->hotButton_ = window;
-    TRACKMOUSEEVENT track{sizeof track, TME_LEAVE, window, 0};
-    TrackMouseEvent(&track);
-    InvalidateRect(window, nullptr, FALSE);
-  } else if (message == WM_MOUSELEAVE && view->hotButton_ == window) {
-    view->hotButton_ = nullptr;
-    InvalidateRect(window, nullptr, FALSE);
-  }
-  return CallWindowProcW(view->standardButtonProc_, window, message, wParam, lParam);
-}
-
 LRESULT Win32ServerDialogView::handle(UINT message, WPARAM wParam, LPARAM lParam) {
   switch (message) {
     case WM_ERASEBKGND:
-      paintDialogBackground(reinterpret_cast<HDC>(wParam), FSqlServer, backgroundBrush_);
+      paintDialogBackground(reinterpret_cast<HDC>(wParam), FSqlServer, backgroundBrush_.get());
       return 1;
-    case WM_CTLCOLORSTATIC: {
-      auto* label = reinterpret_cast<HWND>(lParam);
-      return reinterpret_cast<LRESULT>(prepareLabel(
-          reinterpret_cast<HDC>(wParam), label, label == RzLabel1, FSqlServer, backgroundBrush_));
-    }
+    case WM_PAINT:
+      paintLabels();
+      return 0;
     case WM_DRAWITEM: {
       const auto& item = *reinterpret_cast<const DRAWITEMSTRUCT*>(lParam);
-      drawDialogButton(item, item.hwndItem == hotButton_, FSqlServer, backgroundBrush_, boldFont_);
+      const bool hot = GetWindowLongPtrW(item.hwndItem, GWLP_USERDATA) != 0;
+      drawDialogButton(item, hot, FSqlServer, backgroundBrush_.get(),
+                       font(lookOf(controlWithId(item.CtlID)).font));
       return TRUE;
     }
     case WM_COMMAND:
       if (HIWORD(wParam) == BN_CLICKED) {
-        if (LOWORD(wParam) == kIdBitBtn1) {
+        if (LOWORD(wParam) == idOf(DialogControl::RzBitBtn1)) {
           events_.ButtonClick(DialogButton::RzBitBtn1);
-        } else if (LOWORD(wParam) == kIdBitBtn2) {
+        } else if (LOWORD(wParam) == idOf(DialogControl::RzBitBtn2)) {
           events_.ButtonClick(DialogButton::RzBitBtn2);
         }
       }

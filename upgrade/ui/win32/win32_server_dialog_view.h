@@ -7,9 +7,12 @@
 
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
+#include "server_dialog_look.h"
 #include "server_dialog_view.h"
+#include "win32_handles.h"
 #include "win32_run_control.h"
 
 namespace upgrade {
@@ -36,19 +39,16 @@ class Win32ServerDialogView final : public ServerDialogView {
   // The field a window belongs to (a combo box's edit stands for the combo box).
   [[nodiscard]] std::optional<DialogField> fieldOf(HWND window) const;
   [[nodiscard]] HWND controlOf(DialogField field) const;
+  // A control's window; none for the picture and the labels, which the form paints.
+  [[nodiscard]] HWND windowOf(DialogControl control) const;
   // The background as drawn: the JPEG stretched over the client area, or null when
   // Windows could not decode it.
-  [[nodiscard]] HBITMAP background() const noexcept { return background_; }
+  [[nodiscard]] HBITMAP background() const noexcept { return background_.get(); }
   [[nodiscard]] bool isOpen() const noexcept { return open_; }
 
-  // The form and its controls. The background picture is painted by the form
-  // itself, so it has no window of its own.
+  // The form and its controls. The background picture and the labels are painted
+  // by the form itself, beneath its controls, so they have no windows of their own.
   HWND FSqlServer = nullptr;
-  HWND Label1 = nullptr;
-  HWND Label4 = nullptr;
-  HWND Label2 = nullptr;
-  HWND Label3 = nullptr;
-  HWND RzLabel1 = nullptr;
   HWND RzComboBox1 = nullptr;
   HWND RzComboBox2 = nullptr;
   HWND RzEdit1 = nullptr;
@@ -58,24 +58,26 @@ class Win32ServerDialogView final : public ServerDialogView {
 
  private:
   static LRESULT CALLBACK formProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
-  static LRESULT CALLBACK buttonProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
   LRESULT handle(UINT message, WPARAM wParam, LPARAM lParam);
   void createControls();
   void loadBackground();
+  void paintLabels();
+  // The font made for a row of the look.
+  [[nodiscard]] HFONT font(DialogFont look) const noexcept;
   // Hands a key of the form to the dialog before the dialog manager sees it; true
   // when it went no further.
   bool preTranslateKey(const MSG& msg);
 
   ServerDialogEvents& events_;
   const Win32RunControl& control_;
-  HFONT formFont_ = nullptr;
-  HFONT boldFont_ = nullptr;
-  HBITMAP background_ = nullptr;
-  HBRUSH backgroundBrush_ = nullptr;
-  WNDPROC standardButtonProc_ = nullptr;
-  HWND hotButton_ = nullptr;
+  std::vector<std::pair<DialogFont, OwnedFont>> fonts_;
+  OwnedBitmap background_;
+  OwnedBrush backgroundBrush_;
   HWND lastFocus_ = nullptr;
   bool open_ = false;
+  // Last, so that it goes first: the controls go with it, before the fonts and
+  // the picture they are drawn with.
+  OwnedWindow form_;
 };
 
 }  // namespace upgrade

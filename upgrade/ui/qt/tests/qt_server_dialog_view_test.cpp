@@ -17,6 +17,7 @@
 #include <QTest>
 
 #include "qt_server_dialog_view.h"
+#include "server_dialog_look.h"
 
 namespace upgrade {
 namespace {
@@ -37,6 +38,10 @@ class RecordingEvents final : public ServerDialogEvents {
   std::vector<std::pair<std::optional<DialogField>, DialogKey>> keys;
 };
 
+QString fromUtf8(std::string_view text) {
+  return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
+
 // Makes the dialog the active window, so that focus and Tab work as on screen.
 void activate(QWidget& window) {
   window.show();
@@ -55,8 +60,10 @@ class QtServerDialogViewTest : public ::testing::Test {
 TEST_F(QtServerDialogViewTest, LooksAsDesigned) {
   d.show();
   EXPECT_EQ(events_.seen, std::vector<std::string>{"show"});
-  EXPECT_EQ(d.windowTitle(), QStringLiteral("服务器连接参数配置"));
-  EXPECT_EQ(d.size(), QSize(348, 242));
+  const DialogFormLook& form = kServerDialogForm;
+  EXPECT_EQ(d.objectName(), fromUtf8(form.name));
+  EXPECT_EQ(d.windowTitle(), fromUtf8(form.caption));
+  EXPECT_EQ(d.size(), QSize(form.clientWidth, form.clientHeight));
   EXPECT_EQ(d.minimumSize(), d.maximumSize()) << "fixed size";
   const Qt::WindowFlags flags = d.windowFlags();
   EXPECT_TRUE(flags.testFlag(Qt::WindowCloseButtonHint));
@@ -65,27 +72,33 @@ TEST_F(QtServerDialogViewTest, LooksAsDesigned) {
   EXPECT_FALSE(flags.testFlag(Qt::WindowContextHelpButtonHint));
   const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
   EXPECT_LE((d.geometry().center() - screen.center()).manhattanLength(), 2) << "centred";
+  EXPECT_EQ(d.font().family(), fromUtf8(form.fontFace));
+  EXPECT_EQ(d.font().pixelSize(), form.font.pixels);
 
-  for (const QLabel* label : {d.Label1, d.Label2, d.Label3, d.Label4, d.RzLabel1}) {
-    EXPECT_FALSE(label->autoFillBackground()) << "transparent over the picture";
+  for (const DialogControlLook& look : kServerDialogControls) {
+    SCOPED_TRACE(look.name);
+    const auto* control = d.findChild<QWidget*>(fromUtf8(look.name));
+    ASSERT_NE(control, nullptr);
+    const DialogRect& place = look.place;
+    EXPECT_EQ(control->geometry(), QRect(place.left, place.top, place.width, place.height));
+    EXPECT_EQ(control->font().family(), fromUtf8(form.fontFace));
+    EXPECT_EQ(control->font().pixelSize(), look.font.pixels);
+    EXPECT_EQ(control->font().bold(), look.font.bold);
+    if (look.kind == DialogControlKind::Label) {
+      const auto* label = qobject_cast<const QLabel*>(control);
+      ASSERT_NE(label, nullptr);
+      ASSERT_TRUE(look.colour.has_value());
+      EXPECT_EQ(label->text(), fromUtf8(look.caption));
+      EXPECT_EQ(label->autoFillBackground(), !look.transparent) << "over the picture";
+      EXPECT_EQ(label->palette().color(QPalette::WindowText),
+                QColor(look.colour->red, look.colour->green, look.colour->blue));
+    }
   }
   EXPECT_TRUE(d.RzComboBox1->isEditable());
   EXPECT_TRUE(d.RzComboBox2->isEditable());
   EXPECT_EQ(d.RzEdit1->echoMode(), QLineEdit::Normal) << "the password in clear text";
-  EXPECT_EQ(d.RzEdit2->text(), QStringLiteral("80"));
-
-  EXPECT_EQ(d.font().family(), QStringLiteral("宋体"));
-  EXPECT_EQ(d.font().pixelSize(), 12);
-  for (QWidget* bold : std::initializer_list<QWidget*>{d.Label1, d.Label2, d.Label3, d.Label4,
-                                                       d.RzBitBtn1, d.RzBitBtn2}) {
-    SCOPED_TRACE(bold->objectName().toStdString());
-    EXPECT_EQ(bold->font().family(), QStringLiteral("宋体"));
-    EXPECT_EQ(bold->font().pixelSize(), 14);
-    EXPECT_TRUE(bold->font().bold());
-  }
-  EXPECT_EQ(d.RzLabel1->font().pixelSize(), 12);
-  EXPECT_FALSE(d.RzLabel1->font().bold());
-  EXPECT_EQ(d.RzLabel1->palette().color(QPalette::WindowText), QColor(Qt::red));
+  EXPECT_EQ(d.RzEdit2->text(), fromUtf8(lookOf(DialogControl::RzEdit2).caption));
+  EXPECT_EQ(d.RzBitBtn1->text(), fromUtf8(lookOf(DialogControl::RzBitBtn1).caption));
 }
 
 TEST_F(QtServerDialogViewTest, SongTiResolvesToAFontWithTheChineseTexts) {
@@ -120,12 +133,14 @@ TEST_F(QtServerDialogViewTest, BackgroundIsAJpegStretchedOverTheWindow) {
 TEST_F(QtServerDialogViewTest, ButtonsHaveTheirFaceColourAndLightUpUnderTheMouse) {
   activate(d);
   const QPoint inside(8, 15);  // clear of the caption and of the border
-  EXPECT_EQ(d.RzBitBtn1->grab().toImage().pixelColor(inside), QColor(236, 233, 216));
+  const DialogColour face = kDialogButtonColours.face;
+  const QColor faceColour(face.red, face.green, face.blue);
+  EXPECT_EQ(d.RzBitBtn1->grab().toImage().pixelColor(inside), faceColour);
   // The pointer comes from elsewhere in the window onto the button.
   QTest::mouseMove(&d, QPoint(5, 5));
   QTest::mouseMove(d.RzBitBtn1, inside);
   ASSERT_TRUE(d.RzBitBtn1->underMouse());
-  EXPECT_NE(d.RzBitBtn1->grab().toImage().pixelColor(inside), QColor(236, 233, 216));
+  EXPECT_NE(d.RzBitBtn1->grab().toImage().pixelColor(inside), faceColour);
 
   // Focus alone, reached with the keyboard as the operator would, keeps the face.
   QTest::mouseMove(&d, QPoint(5, 5));
@@ -133,8 +148,9 @@ TEST_F(QtServerDialogViewTest, ButtonsHaveTheirFaceColourAndLightUpUnderTheMouse
   QTest::keyClick(d.RzEdit2, Qt::Key_Tab);
   ASSERT_TRUE(d.RzBitBtn1->hasFocus());
   const QImage focused = d.RzBitBtn1->grab().toImage();
-  EXPECT_EQ(focused.pixelColor(inside), QColor(236, 233, 216));
-  EXPECT_EQ(focused.pixelColor(0, inside.y()), QColor(50, 90, 180))
+  EXPECT_EQ(focused.pixelColor(inside), faceColour);
+  const DialogColour edge = kDialogButtonColours.edgeFocus;
+  EXPECT_EQ(focused.pixelColor(0, inside.y()), QColor(edge.red, edge.green, edge.blue))
       << "the focus shows in the frame";
 }
 

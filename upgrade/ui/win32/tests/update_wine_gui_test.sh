@@ -82,6 +82,8 @@ wine wineboot.exe --init >/dev/null 2>&1
 wine reg.exe add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1
 wine reg.exe add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\FontLink\SystemLink' \
   /v Tahoma /t REG_MULTI_SZ /d 'wqy-zenhei.ttc,WenQuanYi Zen Hei' /f >/dev/null 2>&1
+wine reg.exe add 'HKCU\Software\Wine\Fonts\Replacements' /v 宋体 /d 'WenQuanYi Zen Hei Sharp' \
+  /f >/dev/null 2>&1
 wineserver -w
 
 # The driver registry: FreeTDS for 32 bits, and no freetds.conf of the machine's.

@@ -5,14 +5,19 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <climits>
+#include <cstdlib>
 #include <cwchar>
 #include <set>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "server_dialog_look.h"
+#include "win32_dialog_look.h"
 #include "win32_front_end.h"
 #include "win32_server_dialog_view.h"
+#include "win32_text.h"
 
 namespace upgrade {
 namespace {
@@ -56,6 +61,54 @@ class Win32ServerDialogViewTest : public ::testing::Test {
     GetWindowRect(control, &place);
     MapWindowPoints(nullptr, GetParent(control), reinterpret_cast<POINT*>(&place), 2);
     return {place.left, place.top, place.right - place.left, place.bottom - place.top};
+  }
+
+  static RECT rectOf(const DialogRect& place) {
+    return {place.left, place.top, place.right(), place.bottom()};
+  }
+
+  // Shows the dialog, without taking the focus, and lets it paint.
+  void showPainted() {
+    ShowWindow(d.FSqlServer, SW_SHOWNA);
+    UpdateWindow(d.FSqlServer);
+  }
+
+  // What the form painted of a label differs from the picture only within the
+  // label's rectangle, begins at its left edge and has the label's colour.
+  void expectPaintedByTheForm(const DialogControlLook& label) {
+    const RECT place = rectOf(label.place);
+    HDC screen = GetDC(d.FSqlServer);
+    const OwnedMemoryDc picture(CreateCompatibleDC(nullptr));
+    const Selection background(picture.get(), d.background());
+    LONG firstInk = LONG_MAX;
+    int inkOutside = 0;
+    int inkColoured = 0;
+    const COLORREF colour = colorRef(*label.colour);
+    for (LONG y = place.top - 3; y < place.bottom + 3; ++y) {
+      for (LONG x = place.left - 3; x < place.right + 3; ++x) {
+        const POINT at{x, y};
+        if (ChildWindowFromPoint(d.FSqlServer, at) != d.FSqlServer) {
+          continue;  // a field's
+        }
+        const COLORREF shown = GetPixel(screen, x, y);
+        if (shown == GetPixel(picture.get(), x, y)) {
+          continue;
+        }
+        if (PtInRect(&place, at) == 0) {
+          ++inkOutside;
+          continue;
+        }
+        firstInk = std::min(firstInk, x);
+        const int distance = std::abs(GetRValue(shown) - GetRValue(colour)) +
+                             std::abs(GetGValue(shown) - GetGValue(colour)) +
+                             std::abs(GetBValue(shown) - GetBValue(colour));
+        inkColoured += distance < 96 ? 1 : 0;
+      }
+    }
+    ReleaseDC(d.FSqlServer, screen);
+    EXPECT_EQ(inkOutside, 0);
+    EXPECT_LE(firstInk - place.left, 2) << "left-aligned";
+    EXPECT_GT(inkColoured, 20) << "in its colour";
   }
 
   static LOGFONTW fontOf(HWND control) {
@@ -121,51 +174,116 @@ class Win32ServerDialogViewTest : public ::testing::Test {
 TEST_F(Win32ServerDialogViewTest, LooksAsDesigned) {
   wchar_t title[64] = {};
   GetWindowTextW(d.FSqlServer, title, 64);
-  EXPECT_STREQ(title, L"服务器连接参数配置");
+  EXPECT_EQ(title, toWide(kServerDialogForm.caption));
   RECT client{};
   GetClientRect(d.FSqlServer, &client);
-  EXPECT_EQ(client.right, 348);
-  EXPECT_EQ(client.bottom, 242);
+  EXPECT_EQ(client.right, kServerDialogForm.clientWidth);
+  EXPECT_EQ(client.bottom, kServerDialogForm.clientHeight);
   const auto style = static_cast<DWORD>(GetWindowLongW(d.FSqlServer, GWL_STYLE));
   EXPECT_TRUE(style & WS_SYSMENU) << "the close box";
   EXPECT_FALSE(style & (WS_MINIMIZEBOX | WS_MAXIMIZEBOX | WS_THICKFRAME)) << "fixed size";
 
-  struct Place {
-    HWND control;
-    RECT place;
-    LONG fontHeight;
-    bool bold;
-  };
-  const Place places[] = {
-      {d.Label1, {34, 35, 130, 14}, -14, true},
-      {d.Label4, {34, 67, 135, 14}, -14, true},
-      {d.Label2, {34, 101, 135, 14}, -14, true},
-      {d.Label3, {34, 133, 135, 14}, -14, true},
-      {d.RzLabel1, {37, 158, 252, 12}, -12, false},
-      {d.RzComboBox1, {163, 32, 145, 20}, -12, false},
-      {d.RzComboBox2, {163, 64, 145, 20}, -12, false},
-      {d.RzEdit1, {163, 96, 145, 20}, -12, false},
-      {d.RzEdit2, {163, 133, 145, 20}, -12, false},
-      {d.RzBitBtn1, {57, 183, 93, 31}, -14, true},
-      {d.RzBitBtn2, {190, 183, 93, 31}, -14, true},
-  };
-  for (const Place& p : places) {
-    const int id = GetDlgCtrlID(p.control);
-    const RECT at = placeInForm(p.control);
-    EXPECT_EQ(at.left, p.place.left) << id;
-    EXPECT_EQ(at.top, p.place.top) << id;
-    EXPECT_EQ(at.right, p.place.right) << id << " width";
-    EXPECT_EQ(at.bottom, designedHeight(p.control, p.place.bottom)) << id << " height";
-    const LOGFONTW font = fontOf(p.control);
-    EXPECT_STREQ(font.lfFaceName, L"宋体") << id;
-    EXPECT_EQ(font.lfCharSet, GB2312_CHARSET) << id;
-    EXPECT_EQ(font.lfHeight, p.fontHeight) << id;
-    EXPECT_EQ(font.lfWeight, p.bold ? FW_BOLD : FW_NORMAL) << id;
+  showPainted();
+  for (const DialogControlLook& look : kServerDialogControls) {
+    SCOPED_TRACE(look.name);
+    if (look.kind == DialogControlKind::Label) {
+      expectPaintedByTheForm(look);
+      continue;
+    }
+    HWND control = d.windowOf(look.control);
+    if (look.kind == DialogControlKind::Picture) {
+      EXPECT_EQ(control, nullptr) << "painted by the form";
+      continue;
+    }
+    const RECT at = placeInForm(control);
+    EXPECT_EQ(at.left, look.place.left);
+    EXPECT_EQ(at.top, look.place.top);
+    EXPECT_EQ(at.right, look.place.width) << "width";
+    EXPECT_EQ(at.bottom, designedHeight(control, look.place.height)) << "height";
+    const LOGFONTW font = fontOf(control);
+    EXPECT_EQ(font.lfFaceName, toWide(kServerDialogForm.fontFace));
+    EXPECT_EQ(font.lfCharSet, GB2312_CHARSET);
+    EXPECT_EQ(font.lfHeight, -look.font.pixels);
+    EXPECT_EQ(font.lfWeight, look.font.bold ? FW_BOLD : FW_NORMAL);
+    wchar_t caption[64] = {};
+    GetWindowTextW(control, caption, 64);
+    EXPECT_EQ(caption, toWide(look.caption));
   }
   EXPECT_EQ(GetWindowLongW(d.RzComboBox1, GWL_STYLE) & 3, CBS_DROPDOWN) << "editable";
   EXPECT_EQ(GetWindowLongW(d.RzComboBox2, GWL_STYLE) & 3, CBS_DROPDOWN) << "editable";
   EXPECT_FALSE(GetWindowLongW(d.RzEdit1, GWL_STYLE) & ES_PASSWORD) << "the password in clear";
-  EXPECT_EQ(d.text(DialogField::RzEdit2), "80");
+}
+
+// Labels that were windows of their own, over the fields' left ends, wiped the
+// fields' frames whenever only they were repainted.
+TEST_F(Win32ServerDialogViewTest, LabelsRepaintBeneathTheFields) {
+  showPainted();
+  RECT labels{};
+  for (const DialogControlLook& look : kServerDialogControls) {
+    if (look.kind == DialogControlKind::Label) {
+      const RECT place = rectOf(look.place);
+      UnionRect(&labels, &labels, &place);
+    }
+  }
+  const auto frames = [this] {
+    // The left and top edge of each field, read from the screen.
+    std::vector<COLORREF> pixels;
+    for (HWND field : {d.RzComboBox1, d.RzComboBox2, d.RzEdit1, d.RzEdit2}) {
+      RECT place{};
+      GetWindowRect(field, &place);
+      HDC dc = GetWindowDC(field);
+      for (int y = 0; y < place.bottom - place.top; ++y) {
+        pixels.push_back(GetPixel(dc, 0, y));
+      }
+      for (int x = 0; x < place.right - place.left; ++x) {
+        pixels.push_back(GetPixel(dc, x, 0));
+      }
+      ReleaseDC(field, dc);
+    }
+    return pixels;
+  };
+  const std::vector<COLORREF> before = frames();
+  ASSERT_EQ(std::count(before.begin(), before.end(), CLR_INVALID), 0) << "unreadable";
+  RedrawWindow(d.FSqlServer, &labels, nullptr,
+               RDW_INVALIDATE | RDW_ERASE | RDW_NOCHILDREN | RDW_UPDATENOW);
+  EXPECT_EQ(frames(), before);
+}
+
+// Windows refuses the last of the dialog's controls, as it may when it runs out of
+// handles; a click on Connect is already on its way to the form.
+HWND refusedForm = nullptr;
+LRESULT CALLBACK refuseTheLastControl(int code, WPARAM window, LPARAM create) {
+  static int children = 0;
+  if (code == HCBT_CREATEWND) {
+    HWND parent = reinterpret_cast<const CBT_CREATEWNDW*>(create)->lpcs->hwndParent;
+    if (parent != nullptr && ++children == static_cast<int>(kDialogTabStops)) {
+      refusedForm = parent;
+      HWND connect = FindWindowExW(parent, nullptr, L"Button", nullptr);
+      PostMessageW(parent, WM_COMMAND, MAKEWPARAM(GetDlgCtrlID(connect), BN_CLICKED),
+                   reinterpret_cast<LPARAM>(connect));
+      return 1;
+    }
+  }
+  return CallNextHookEx(nullptr, code, window, create);
+}
+
+// A dialog that cannot be built completely leaves no window behind, so nothing
+// that comes for it later can reach the view that is gone.
+TEST(Win32ServerDialogViewFailureTest, AFailedBuildLeavesNoWindowForTheViewThatIsGone) {
+  Win32FrontEnd frontEnd;
+  RecordingEvents events;
+  HHOOK hook = SetWindowsHookExW(WH_CBT, refuseTheLastControl, nullptr, GetCurrentThreadId());
+  ASSERT_NE(hook, nullptr);
+  EXPECT_THROW(Win32ServerDialogView(events, frontEnd.control), std::runtime_error);
+  UnhookWindowsHookEx(hook);
+
+  ASSERT_NE(refusedForm, nullptr);
+  EXPECT_FALSE(IsWindow(refusedForm));
+  MSG msg;
+  while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+    DispatchMessageW(&msg);
+  }
+  EXPECT_TRUE(events.seen.empty()) << "a message reached the view that is gone";
 }
 
 TEST_F(Win32ServerDialogViewTest, BackgroundIsTheJpegDecodedByWindows) {
@@ -187,13 +305,14 @@ TEST_F(Win32ServerDialogViewTest, BackgroundIsTheJpegDecodedByWindows) {
 }
 
 TEST_F(Win32ServerDialogViewTest, ButtonsHaveTheirFaceColourAndLightUpUnderTheMouse) {
-  EXPECT_EQ(buttonFace(d.RzBitBtn1, 0), RGB(236, 233, 216));
-  EXPECT_EQ(buttonFace(d.RzBitBtn2, ODS_SELECTED), RGB(214, 210, 190));
+  const DialogButtonColours& colours = kDialogButtonColours;
+  EXPECT_EQ(buttonFace(d.RzBitBtn1, 0), colorRef(colours.face));
+  EXPECT_EQ(buttonFace(d.RzBitBtn2, ODS_SELECTED), colorRef(colours.facePressed));
   SendMessageW(d.RzBitBtn2, WM_MOUSEMOVE, 0, MAKELPARAM(5, 5));
-  EXPECT_EQ(buttonFace(d.RzBitBtn2, 0), RGB(252, 250, 240));
-  EXPECT_EQ(buttonFace(d.RzBitBtn1, 0), RGB(236, 233, 216));
+  EXPECT_EQ(buttonFace(d.RzBitBtn2, 0), colorRef(colours.faceHot));
+  EXPECT_EQ(buttonFace(d.RzBitBtn1, 0), colorRef(colours.face));
   SendMessageW(d.RzBitBtn2, WM_MOUSELEAVE, 0, 0);
-  EXPECT_EQ(buttonFace(d.RzBitBtn2, 0), RGB(236, 233, 216));
+  EXPECT_EQ(buttonFace(d.RzBitBtn2, 0), colorRef(colours.face));
 }
 
 // --- Behaviour --------------------------------------------------------------
