@@ -111,6 +111,8 @@ void noteFailure(ladder::RunLog& log, std::string event,
 
 void noteConnectAttempt(ladder::RunLog& log, std::string_view who, const ConnectionTarget& target,
                         const std::exception_ptr& failure) noexcept {
+  // Servers and drivers may echo the password in their messages.
+  log.keepSecret(target.password);
   try {
     std::string event = std::string(who) + ": connect to server \"" + target.server +
                         "\", database \"" + target.database + "\" as " + target.user;

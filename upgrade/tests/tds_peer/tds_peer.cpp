@@ -548,7 +548,9 @@ void TdsPeer::Impl::login(Link& link) {
       return;
     case Login::Refuse:
       message(out, kError, 18456, 14,
-              u"Login failed for user '" + toUtf16(captured.userName) + u"'.");
+              options.loginRefusal.empty()
+                  ? u"Login failed for user '" + toUtf16(captured.userName) + u"'."
+                  : toUtf16(options.loginRefusal));
       done(out, kDone, kDoneError);
       link.send(out.bytes());
       throw ConnectionEnded{};
