@@ -84,7 +84,7 @@ void RunLogFile::append(std::string_view line) {
       return;
     }
     if (*size > 0 && *size + line.size() > limit_) {
-      if (detail::rotate(path_, previousPath())) {
+      if (file->rotate(path_, previousPath())) {
         continue;  // the lock on the old file goes with it; a new file is next
       }
       if (*size + line.size() > hardLimit()) {

@@ -32,15 +32,16 @@ class LogFile {
   // Appends bytes in one write, under the lock. When not all of them could be
   // written the file is cut back to where it was, and false comes back.
   bool append(std::string_view bytes) noexcept;
+  // Renames this file, at path and under the lock, to previous (replacing a file
+  // there), and starts an empty log at path that the same people may write: with
+  // this file's permissions where the platform keeps them per file. False when the
+  // rename is refused (a directory in the way, a directory that refuses renames).
+  [[nodiscard]] bool rotate(const std::filesystem::path& path,
+                            const std::filesystem::path& previous) noexcept;
 
  private:
   explicit LogFile(std::intptr_t handle) noexcept : handle_(handle) {}
   std::intptr_t handle_;
 };
-
-// Renames the log to the previous log's name, replacing a file there. False when
-// refused (a directory in the way, a directory that refuses the rename).
-[[nodiscard]] bool rotate(const std::filesystem::path& log,
-                          const std::filesystem::path& previous) noexcept;
 
 }  // namespace upgrade::detail

@@ -88,10 +88,32 @@ bool LogFile::append(std::string_view bytes) noexcept {
   return false;
 }
 
-bool rotate(const std::filesystem::path& log, const std::filesystem::path& previous) noexcept {
-  // rename replaces a file, or a link, at the previous log's name; never what a link
-  // points to.
-  return std::rename(log.c_str(), previous.c_str()) == 0;
+bool LogFile::rotate(const std::filesystem::path& path,
+                     const std::filesystem::path& previous) noexcept {
+  struct stat mine {};
+  if (::fstat(fd(handle_), &mine) != 0) {
+    return false;
+  }
+  // rename replaces a file, or a link, at the previous log's name; never what a
+  // link points to.
+  if (std::rename(path.c_str(), previous.c_str()) != 0) {
+    return false;
+  }
+  // The new log takes over the old one's permissions (and, for root, its owner), so
+  // that operators who could write the old one can write this one: created with
+  // them at once, not widened after, since the others' runs may open it any moment.
+  const mode_t mask = ::umask(0);
+  const int fresh =
+      ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC,
+             mine.st_mode & 0777);
+  ::umask(mask);
+  if (fresh >= 0) {
+    if (::geteuid() == 0) {
+      (void)::fchown(fresh, mine.st_uid, mine.st_gid);
+    }
+    ::close(fresh);
+  }
+  return true;
 }
 
 }  // namespace upgrade::detail

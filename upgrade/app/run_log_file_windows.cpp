@@ -105,8 +105,10 @@ bool LogFile::append(std::string_view bytes) noexcept {
   return false;
 }
 
-bool rotate(const std::filesystem::path& log, const std::filesystem::path& previous) noexcept {
-  return MoveFileExW(log.c_str(), previous.c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
+bool LogFile::rotate(const std::filesystem::path& path,
+                     const std::filesystem::path& previous) noexcept {
+  // The new log, made by the next append, takes its rights from the directory.
+  return MoveFileExW(path.c_str(), previous.c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
 }
 
 }  // namespace upgrade::detail

@@ -82,7 +82,14 @@ TEST_F(RunLogFileTest, PastTheLimitANewFileStartsAndOnlyOnePreviousIsKept) {
     log.note(line(c));
   }
   EXPECT_FALSE(fs::exists(log.previousPath()));
+  // Operators who could write the old log can write the new one.
+  const fs::perms shared = fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read |
+                           fs::perms::group_write;
+  fs::permissions(log.path(), shared);
   log.note(line('d'));
+#ifndef _WIN32
+  EXPECT_EQ(fs::status(log.path()).permissions(), shared);
+#endif
   EXPECT_EQ(fs::file_size(log.path()), 36U);
   EXPECT_NE(contents(log.path()).find("dddddddddd"), std::string::npos);
   EXPECT_EQ(fs::file_size(log.previousPath()), 108U);
