@@ -144,7 +144,7 @@ TEST_F(RunLogFileTest, OnlyARegularFileOfItsOwnIsWritten) {
   };
   const auto link = [&](bool dangling) {
     if (!dangling) {
-      std::ofstream(victim) << "keep\n";
+      std::ofstream(victim, std::ios::binary) << "keep\n";
     }
     std::error_code error;
     fs::create_symlink(victim, log, error);
@@ -157,7 +157,7 @@ TEST_F(RunLogFileTest, OnlyARegularFileOfItsOwnIsWritten) {
        [&] { EXPECT_EQ(contents(victim), "keep\n"); }},
       {"a second name of another file",
        [&] {
-         std::ofstream(victim) << "keep\n";
+         std::ofstream(victim, std::ios::binary) << "keep\n";
          std::error_code error;
          fs::create_hard_link(victim, log, error);
          return !error;
