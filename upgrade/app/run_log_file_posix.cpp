@@ -82,8 +82,8 @@ bool LogFile::append(std::string_view bytes) noexcept {
     return true;
   }
   // A part of a line would glue the next run's first line to it.
-  if (written > 0) {
-    (void)::ftruncate(fd(handle_), static_cast<off_t>(*before));
+  if (written > 0 && ::ftruncate(fd(handle_), static_cast<off_t>(*before)) != 0) {
+    return false;  // nothing more can be done about it
   }
   return false;
 }
@@ -108,8 +108,8 @@ bool LogFile::rotate(const std::filesystem::path& path,
              mine.st_mode & 0777);
   ::umask(mask);
   if (fresh >= 0) {
-    if (::geteuid() == 0) {
-      (void)::fchown(fresh, mine.st_uid, mine.st_gid);
+    if (::geteuid() == 0 && ::fchown(fresh, mine.st_uid, mine.st_gid) != 0) {
+      // The log stays root's, with the old log's permissions still.
     }
     ::close(fresh);
   }

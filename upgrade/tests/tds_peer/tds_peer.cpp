@@ -548,9 +548,7 @@ void TdsPeer::Impl::login(Link& link) {
       return;
     case Login::Refuse:
       message(out, kError, 18456, 14,
-              options.loginRefusal.empty()
-                  ? u"Login failed for user '" + toUtf16(captured.userName) + u"'."
-                  : toUtf16(options.loginRefusal));
+              u"Login failed for user '" + toUtf16(captured.userName) + u"'.");
       done(out, kDone, kDoneError);
       link.send(out.bytes());
       throw ConnectionEnded{};

@@ -73,8 +73,6 @@ class TdsPeer {
     int xmlbRows = 0;
     std::vector<TdsFault> faults;
     Login login = Login::Accept;
-    // What a refused login is told; empty: "Login failed for user '<user>'."
-    std::string loginRefusal;
     // After this the peer stops serving, whatever state a client is in.
     std::chrono::seconds lifetime{120};
   };
