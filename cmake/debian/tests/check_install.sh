@@ -1,21 +1,11 @@
 #!/usr/bin/env bash
-# The update package as an administrator installs it and an operator uses it, on
-# this machine's own Debian but in mount, network and PID namespaces of its own,
-# with /etc, /opt, /usr and /var overlaid: dpkg, the maintainer scripts and the
-# program change nothing outside. Needs root, as dpkg does.
-#
-# - Over an install of the old kind (settings and log beside the program, in a
-#   directory the operators could write), dpkg -i makes the group venue-operators
-#   and /var/lib/venue-backoffice, moves the settings and the log there, puts the
-#   link /opt/venue-backoffice/System.ini in their place and closes the program's
-#   directory again.
-# - An unprivileged operator in that group corrects the server in the dialog (Xvfb,
-#   xdotool) against the pretend SQL Server: the write and the log reach
-#   /var/lib/venue-backoffice through the link, and the program's directory and the
-#   program are unchanged and not writable by the operator. Run unattended through
-#   /usr/bin/update from another directory, with decoy System.ini files beside the
-#   command and in the working directory, the same settings are used.
-# - The settings survive an upgrade and a removal, and go with a purge.
+# The update package as an administrator installs it and an operator uses it: dpkg,
+# its maintainer scripts and the program run on this machine's Debian, in mount,
+# network and PID namespaces of its own over overlays of /etc, /opt, /usr and /var,
+# so nothing changes outside. Over an install of the earlier kind, then as an
+# unprivileged operator in group venue-operators: the dialog (Xvfb, xdotool) against
+# the pretend SQL Server, then an unattended run past decoy settings; then an
+# upgrade, a removal and a purge. Needs root, as dpkg does.
 #
 # usage: check_install.sh update_VERSION_ARCH.deb path/to/tds-peer
 set -euo pipefail
@@ -69,8 +59,8 @@ echo "ok: installed over an earlier install; settings and log moved to $state"
 program_dir() { find "$opt" /usr/bin/update -printf '%p %l %U:%G %m %s\n' | sort; sha256sum "$opt/Update"; }
 before=$(program_dir)
 as_operator() {
-  setpriv --reuid="$operator" --regid="$operator" --groups="$gid" --inh-caps=-all \
-    env HOME="$work/home" LC_ALL=C.UTF-8 "$@"
+  cd "$work/home" && umask 022 && exec setpriv --reuid="$operator" --regid="$operator" \
+    --groups="$gid" --inh-caps=-all env HOME="$work/home" LC_ALL=C.UTF-8 QT_QPA_PLATFORM=xcb "$@"
 }
 mkdir "$work/home"
 chown "$operator:$operator" "$work/home"
@@ -78,9 +68,7 @@ chown "$operator:$operator" "$work/home"
 # The operator corrects the server in the dialog; the run then upgrades.
 start_x
 start_peer "$peer" --lifetime 120
-(cd "$work/home" && umask 022 && exec setpriv --reuid="$operator" --regid="$operator" \
-  --groups="$gid" --inh-caps=-all env HOME="$work/home" LC_ALL=C.UTF-8 QT_QPA_PLATFORM=xcb \
-  /usr/bin/update >"$work/update.out" 2>&1) &
+(as_operator /usr/bin/update >"$work/update.out" 2>&1) &
 update_pid=$!
 await_window '^服务器连接参数配置$'
 xdotool windowfocus --sync "$found"
@@ -100,9 +88,9 @@ grep -q "dialog: connect to server \"127.0.0.1,$peer_port\", database \"Kvb\" as
 ! grep -q old-pw "$log" || fail "the password reached the log"
 [[ $(program_dir) == "$before" ]] || fail "the program's directory changed: $(program_dir)"
 for path in "$opt" "$opt/Update"; do
-  ! as_operator test -w "$path" || fail "the operator may write $path"
+  ! (as_operator test -w "$path") || fail "the operator may write $path"
 done
-! as_operator mv "$opt/Update" "$work/home/Update" 2>/dev/null || fail "the operator moved the program"
+! (as_operator mv "$opt/Update" "$work/home" 2>/dev/null) || fail "the operator moved the program"
 echo "ok: the operator's dialog wrote $state/System.ini, the log is $log; $opt unchanged and closed"
 
 # Unattended through the command, from elsewhere: the settings behind the link.
@@ -110,8 +98,8 @@ decoy='[ServerIP]\nServerIP1=127.0.0.1,1\n'
 printf "$decoy" >/usr/bin/System.ini
 printf "$decoy" >"$work/home/System.ini"
 status=0
-(cd "$work/home" && as_operator env -u DISPLAY QT_QPA_PLATFORM=xcb timeout 60 update --unattended \
-  >"$work/stdout" 2>"$work/update.out") || status=$?
+(unset DISPLAY && as_operator timeout 60 update --unattended >"$work/stdout" 2>"$work/update.out") ||
+  status=$?
 [[ $status -eq 0 && $(cat "$work/stdout") == 升级成功！ ]] ||
   fail "unattended through /usr/bin/update: status $status, stdout $(cat "$work/stdout")"
 stop_peer
