@@ -13,21 +13,17 @@ TEST(SafeLine, HostileTextStaysOnOneVisibleLine) {
     std::string_view out;
   };
   const Case cases[] = {
-      {"plain 升级成功！", "plain 升级成功！"},
-      {"a\r\nb\n\n\rc\r\n", "a / b / c"},
-      {"\r\nleading and trailing\n", "leading and trailing"},
+      {"\r\nplain 升级成功！\r\nb\n\n\rc\r\n", "plain 升级成功！ / b / c"},
       // Line and paragraph separators, NEL, VT and FF break lines for many readers:
       // a server message must not show a success line that nobody logged.
       {"refused\u2028"
        "2024-05-01 09:30:21.992Z message: 升级成功！",
        "refused / 2024-05-01 09:30:21.992Z message: 升级成功！"},
       {"a\u2029b\u0085c\vd\fe", "a / b / c / d / e"},
-      {"tab\there\x1B[2Jbell\x07\x7F", "tab here [2Jbell  "},
-      {"c1\u009B31m", "c1 31m"},
+      {std::string_view("tab\there\x1B[2J\x07\x7F\0c1\u009B31m", 22), "tab here [2J   c1 31m"},
       {"evil\u202Etxt.exe \u2066x\u2069 \u202A\u202B\u202C\u202D",
        "evil<U+202E>txt.exe <U+2066>x<U+2069> <U+202A><U+202B><U+202C><U+202D>"},
       {"bad \xC0\xAF \xFF end\xE4", "bad \uFFFD\uFFFD \uFFFD end\uFFFD"},
-      {std::string_view("nul\0byte", 8), "nul byte"},
   };
   for (const Case& c : cases) {
     EXPECT_EQ(safeLine(c.in), c.out) << c.in;

@@ -151,8 +151,8 @@ std::string utf16Le(std::u16string_view text) {
 }
 
 // Read as the profile functions read it, and written back in UTF-16 as they write
-// it, every other line as it was; a file that would not come back the same, or in an
-// encoding not read, gives the defaults and is not written.
+// it, every other line as it was. A file that would not come back the same is read
+// but not written; one in UTF-16 big-endian is neither.
 TEST_F(SettingsFileTest, Utf16FileIsReadAndStaysUtf16) {
   const std::u16string other = u"[Front]\r\nCaption=浴场 😀\r\n";
   put(utf16Le(other + u"[ServerIP]\r\nServerIP1 = \"db1\"\r\n"));
