@@ -17,7 +17,8 @@ namespace fs = std::filesystem;
 // rotation needs a full log, so a few rounds are plenty.
 constexpr int kRounds = 16;
 // Another run holds the lock for one append. Anyone who can read the log can take
-// the lock too, so the wait is bounded: about two seconds, then the line is dropped.
+// the lock too, so the wait is bounded: about two seconds, after which this run
+// writes no more lines rather than wait that long for each.
 constexpr int kLockTries = 2000;
 constexpr std::chrono::milliseconds kLockPause{1};
 
@@ -63,17 +64,21 @@ void RunLogFile::keepSecret(std::string_view secret) noexcept {
   } catch (...) {
     // Without memory for the secret, nothing more may be written.
     secrets_.clear();
-    limit_ = 0;
+    stopped_ = true;
   }
 }
 
 void RunLogFile::append(std::string_view line) {
-  if (limit_ == 0) {
+  if (stopped_) {
     return;
   }
   for (int round = 0; round < kRounds; ++round) {
     std::optional<detail::LogFile> file = detail::LogFile::open(path_);
-    if (!file || !lock(*file)) {
+    if (!file) {
+      return;
+    }
+    if (!lock(*file)) {
+      stopped_ = true;
       return;
     }
     if (!file->isAt(path_)) {

@@ -39,7 +39,8 @@ class RunLogFile final : public ladder::RunLog {
   // every line and the whole previous log. Each line goes out in one write: a full
   // disk loses that line, never a part of it. When the log cannot be rotated (the
   // previous log's name is taken by a directory, the directory refuses renames) it
-  // stops growing at twice the limit. Whatever fails is dropped.
+  // stops growing at twice the limit. A lock held by someone else for about two
+  // seconds ends the log for this run. Whatever fails is dropped.
   void note(std::string_view event) noexcept override;
   void keepSecret(std::string_view secret) noexcept override;
 
@@ -56,6 +57,7 @@ class RunLogFile final : public ladder::RunLog {
   std::uintmax_t limit_;
   Clock clock_;
   std::vector<std::string> secrets_;
+  bool stopped_ = false;  // no more lines this run
 };
 
 // Update.log beside the settings file, or beside the file it links to: the program's
