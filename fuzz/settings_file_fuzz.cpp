@@ -1,11 +1,15 @@
 // The settings file, whatever bytes a venue's machine left in it. The input is the
-// file, optionally followed by "\0section\0key\0value": one write to make.
+// file, optionally followed by "\0section\0key\0value": one write to make. A file
+// that starts with FE FE stands for a UTF-16 LE file with its byte order mark whose
+// text is the rest, read as UTF-8, so that the fuzzer can shape UTF-16 files line by
+// line; one that starts with FF FE is such a file byte for byte.
 //  - every value read is valid UTF-8 of at most 2047 characters;
 //  - the written key reads back as written: trimmed, without one pair of quotes,
 //    cut at 2047 characters;
-//  - every other key reads exactly as before, and a GBK file does not turn into one
-//    that reads as UTF-8;
-//  - a refused write leaves the file byte-identical, and a UTF-16 file is never
+//  - every other key reads exactly as before, a GBK file does not turn into one
+//    that reads as UTF-8, and a UTF-16 LE file stays UTF-16 LE with its byte order
+//    mark;
+//  - a refused write leaves the file byte-identical, and a UTF-16 BE file is never
 //    written.
 #include <unistd.h>
 
@@ -24,6 +28,7 @@
 #include "fuzz_check.h"
 #include "settings_file.h"
 #include "text_encoding.h"
+#include "utf16.h"
 
 namespace {
 
@@ -86,6 +91,29 @@ std::vector<std::pair<std::string, std::string>> namesIn(std::string_view bytes)
   return pairs;
 }
 
+bool isUtf16Le(std::string_view bytes) {
+  return bytes.starts_with("\xFF\xFE");
+}
+
+// The text of a UTF-16 LE file (after its byte order mark) as UTF-8.
+std::string utf16LeText(std::string_view bytes) {
+  std::u16string units;
+  for (std::size_t at = 2; at + 1 < bytes.size(); at += 2) {
+    units += static_cast<char16_t>(static_cast<unsigned char>(bytes[at]) |
+                                   static_cast<unsigned char>(bytes[at + 1]) << 8);
+  }
+  return upgrade::toUtf8(units);
+}
+
+std::string asUtf16Le(std::string_view utf8) {
+  std::string bytes = "\xFF\xFE";
+  for (const char16_t unit : upgrade::toUtf16(utf8)) {
+    bytes += static_cast<char>(unit & 0xFF);
+    bytes += static_cast<char>(unit >> 8);
+  }
+  return bytes;
+}
+
 std::string contents(const fs::path& path) {
   std::ifstream in(path, std::ios::binary);
   std::ostringstream out;
@@ -124,11 +152,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     input.resize(nuls[2]);
   }
 
+  if (input.starts_with("\xFE\xFE")) {
+    input = asUtf16Le(text::sanitiseUtf8(std::string_view(input).substr(2)));
+  }
+
   const fs::path& path = workFile();
   { std::ofstream(path, std::ios::binary | std::ios::trunc) << input; }
   SettingsFile settings(path);
 
-  auto pairs = namesIn(input);
+  auto pairs = namesIn(isUtf16Le(input) ? utf16LeText(input) : input);
   pairs.emplace_back(section, key);
   std::vector<std::string> before;
   for (const auto& [s, k] : pairs) {
@@ -154,12 +186,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     FUZZ_CHECK(after == input, "a refused write changed the file: " + what);
     return 0;
   }
-  FUZZ_CHECK(!input.starts_with("\xFF\xFE") && !input.starts_with("\xFE\xFF"),
-             "a UTF-16 file was written: " + what);
+  FUZZ_CHECK(!input.starts_with("\xFE\xFF"), "a UTF-16 BE file was written: " + what);
+  FUZZ_CHECK(!isUtf16Le(input) || (isUtf16Le(after) && after.size() % 2 == 0),
+             "a UTF-16 LE file was not written in UTF-16 LE: " + what);
   const std::string readBack = settings.readString(section, key, "\x01missing");
   FUZZ_CHECK(readBack == expectedReading(value),
              what + " reads back " + fuzzing::escaped(readBack));
-  const bool wasGbk = !text::isValidUtf8(input) && !input.starts_with("\xEF\xBB\xBF");
+  const bool wasGbk =
+      !text::isValidUtf8(input) && !input.starts_with("\xEF\xBB\xBF") && !isUtf16Le(input);
   FUZZ_CHECK(!wasGbk || text::isAscii(after) || !text::isValidUtf8(after),
              what + " left a GBK file that reads as UTF-8");
   for (std::size_t i = 0; i + 1 < pairs.size(); ++i) {

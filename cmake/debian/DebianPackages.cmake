@@ -1,5 +1,6 @@
 # The Linux build's Debian packages, made by CPack's DEB generator (scripts/package):
-#   update          Update with System.ini.example in UPDATE_INSTALL_DIR, and the
+#   update          Update with System.ini.example in UPDATE_INSTALL_DIR, the link
+#                   System.ini there to the settings in UPDATE_STATE_DIR, and the
 #                   command `update` on the PATH, a symbolic link to it
 #   libtagport1     libtagport.so.1 and the reader's udev rule
 #   libtagport-dev  tagport.h, the libtagport.so link and tagport.pc
@@ -8,18 +9,34 @@
 # install their targets.
 
 # Update reads System.ini from the directory of its real executable file (symbolic
-# links resolved), so the program and its settings live together outside /usr, and
-# the command on the PATH only points there.
+# links resolved), so the program lives outside /usr, and the command on the PATH
+# only points there. The operators who run it must not be able to change the
+# program, yet its dialog writes the settings and every run appends to its log: the
+# System.ini beside the program is a link into a directory of their own, and the log
+# goes beside the link's target. The maintainer scripts make that directory and the
+# group, move the settings of an earlier install there, and remove it on purge.
 set(UPDATE_INSTALL_DIR /opt/venue-backoffice CACHE PATH
   "Where Update and System.ini.example are installed (absolute)")
+set(UPDATE_STATE_DIR /var/lib/venue-backoffice CACHE PATH
+  "Where the update package keeps System.ini and Update.log (absolute)")
+set(UPDATE_OPERATORS_GROUP venue-operators CACHE STRING
+  "The system group whose members may write the settings and the log")
 file(MAKE_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR}/debian)
 if(TARGET Update)
   install(TARGETS Update RUNTIME DESTINATION ${UPDATE_INSTALL_DIR} COMPONENT update)
   install(FILES ${PROJECT_SOURCE_DIR}/upgrade/System.ini.example
     DESTINATION ${UPDATE_INSTALL_DIR} COMPONENT update)
+  file(CREATE_LINK ${UPDATE_STATE_DIR}/System.ini ${CMAKE_CURRENT_BINARY_DIR}/debian/System.ini
+    SYMBOLIC)
+  install(FILES ${CMAKE_CURRENT_BINARY_DIR}/debian/System.ini
+    DESTINATION ${UPDATE_INSTALL_DIR} COMPONENT update)
   file(CREATE_LINK ${UPDATE_INSTALL_DIR}/Update ${CMAKE_CURRENT_BINARY_DIR}/debian/update SYMBOLIC)
   install(FILES ${CMAKE_CURRENT_BINARY_DIR}/debian/update
     DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT update)
+  foreach(_script preinst postinst postrm)
+    configure_file(${CMAKE_CURRENT_LIST_DIR}/update/${_script}.in
+      ${CMAKE_CURRENT_BINARY_DIR}/debian/update-scripts/${_script} @ONLY)
+  endforeach()
 endif()
 
 set(CPACK_PACKAGE_NAME venue-backoffice)
@@ -48,15 +65,22 @@ set(CPACK_DEBIAN_UPDATE_PACKAGE_NAME update)
 set(CPACK_DEBIAN_UPDATE_PACKAGE_SECTION misc)
 # Beyond the libraries it links (found by dpkg-shlibdeps): the SQL Server driver it
 # picks on Linux, the driver manager's tools, and a font with Chinese glyphs for
-# its messages and dialog.
-set(CPACK_DEBIAN_UPDATE_PACKAGE_DEPENDS "tdsodbc, unixodbc, fonts-wqy-zenhei")
+# its messages and dialog; adduser for the operators' group.
+set(CPACK_DEBIAN_UPDATE_PACKAGE_DEPENDS "tdsodbc, unixodbc, fonts-wqy-zenhei, adduser")
+# Maintainer scripts: the operators' group and directory, the settings moved there.
+set(CPACK_DEBIAN_UPDATE_PACKAGE_CONTROL_EXTRA
+  ${CMAKE_CURRENT_BINARY_DIR}/debian/update-scripts/preinst
+  ${CMAKE_CURRENT_BINARY_DIR}/debian/update-scripts/postinst
+  ${CMAKE_CURRENT_BINARY_DIR}/debian/update-scripts/postrm)
 set(CPACK_COMPONENT_UPDATE_DESCRIPTION
   "upgrade a venue's point-of-sale database to the newest schema
 Update brings the SQL Server database of a leisure venue's point-of-sale suite
 to the newest schema version, step by step, each step in its own transaction.
 It reads its connection settings from System.ini beside the program in
-${UPDATE_INSTALL_DIR} (start from System.ini.example) and asks for them in a
-dialog when they do not connect. It reaches SQL Server through unixODBC with
+${UPDATE_INSTALL_DIR}, a link to ${UPDATE_STATE_DIR}/System.ini, and
+asks for them in a dialog when they do not connect; its run log is
+${UPDATE_STATE_DIR}/Update.log. Members of the group ${UPDATE_OPERATORS_GROUP}
+may write both, never the program. It reaches SQL Server through unixODBC with
 the FreeTDS driver.")
 
 set(CPACK_DEBIAN_LIBTAGPORT1_PACKAGE_NAME libtagport1)

@@ -7,15 +7,15 @@ namespace {
 
 template <typename Char>
 bool isUnattendedOption(std::basic_string_view<Char> argument) {
-  constexpr std::string_view kLong = "--unattended";
-  constexpr std::string_view kSwitch = "/unattended";
-  const auto equals = [argument](std::string_view option, bool foldCase) {
+  // Windows takes switches in any letter case; a mistyped case must not fall back
+  // to a run that waits for a display nobody watches.
+  const auto equals = [argument](std::string_view option) {
     if (argument.size() != option.size()) {
       return false;
     }
     for (std::size_t i = 0; i < option.size(); ++i) {
       Char c = argument[i];
-      if (foldCase && c >= Char('A') && c <= Char('Z')) {
+      if (c >= Char('A') && c <= Char('Z')) {
         c = static_cast<Char>(c - Char('A') + Char('a'));
       }
       if (c != static_cast<Char>(option[i])) {
@@ -24,7 +24,7 @@ bool isUnattendedOption(std::basic_string_view<Char> argument) {
     }
     return true;
   };
-  return equals(kLong, false) || equals(kSwitch, true);
+  return equals("--unattended") || equals("/unattended");
 }
 
 template <typename Char>

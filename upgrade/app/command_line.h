@@ -6,7 +6,7 @@
 
 namespace upgrade {
 
-// "--unattended", or "/unattended" in any letter case as Windows programs take
+// "--unattended" or "/unattended", in any letter case as Windows programs take
 // their switches (accepted everywhere; the program names no files). argv[0] is
 // the program and is never an option.
 [[nodiscard]] bool unattendedRequested(int argc, const char* const* argv) noexcept;

@@ -1,48 +1,114 @@
 #include "run_log_file.h"
 
-#include <cstdio>
-#include <fstream>
+#include <algorithm>
 #include <system_error>
+#include <thread>
 #include <utility>
+
+#include "run_log_file_platform.h"
+#include "safe_line.h"
 
 namespace upgrade {
 namespace {
+
+namespace fs = std::filesystem;
+
+// Runs that rotate while this one waits send it back to the new file; each
+// rotation needs a full log, so a few rounds are plenty.
+constexpr int kRounds = 16;
+// Another run holds the lock for one append. Anyone who can read the log can take
+// the lock too, so the wait is bounded: about two seconds, after which this run
+// writes no more lines rather than wait that long for each.
+constexpr int kLockTries = 2000;
+constexpr std::chrono::milliseconds kLockPause{1};
 
 std::string twoDigits(unsigned value) {
   return std::string(1, static_cast<char>('0' + value / 10 % 10)) +
          static_cast<char>('0' + value % 10);
 }
 
+bool lock(detail::LogFile& file) noexcept {
+  for (int attempt = 0; attempt < kLockTries; ++attempt) {
+    if (file.tryLock()) {
+      return true;
+    }
+    std::this_thread::sleep_for(kLockPause);
+  }
+  return false;
+}
+
 }  // namespace
 
-RunLogFile::RunLogFile(std::filesystem::path path, std::uintmax_t limit, Clock clock)
+RunLogFile::RunLogFile(fs::path path, std::uintmax_t limit, Clock clock)
     : path_(std::move(path)), limit_(limit), clock_(std::move(clock)) {}
 
-std::filesystem::path RunLogFile::previousPath() const {
-  std::filesystem::path previous = path_;
+fs::path RunLogFile::previousPath() const {
+  fs::path previous = path_;
   previous += ".1";
   return previous;
 }
 
 void RunLogFile::note(std::string_view event) noexcept {
   try {
-    append(logTimestamp(clock_()) + " " + oneLine(event) + "\n");
+    append(logTimestamp(clock_()) + " " + text::safeLine(text::masked(event, secrets_)) + "\n");
   } catch (...) {
     // A log that cannot be written never changes the run.
   }
 }
 
-void RunLogFile::append(const std::string& line) {
-  std::error_code error;
-  const std::uintmax_t size = std::filesystem::file_size(path_, error);
-  if (!error && size > 0 && size + line.size() > limit_) {
-    const std::filesystem::path previous = previousPath();
-    // Removed first: renaming onto an existing file fails on some systems.
-    std::filesystem::remove(previous, error);
-    std::filesystem::rename(path_, previous, error);
+void RunLogFile::keepSecret(std::string_view secret) noexcept {
+  try {
+    if (!secret.empty() && std::find(secrets_.begin(), secrets_.end(), secret) == secrets_.end()) {
+      secrets_.emplace_back(secret);
+    }
+  } catch (...) {
+    // Without memory for the secret, nothing more may be written.
+    secrets_.clear();
+    stopped_ = true;
   }
-  std::ofstream out(path_, std::ios::binary | std::ios::app);
-  out.write(line.data(), static_cast<std::streamsize>(line.size()));
+}
+
+void RunLogFile::append(std::string_view line) {
+  if (stopped_) {
+    return;
+  }
+  for (int round = 0; round < kRounds; ++round) {
+    std::optional<detail::LogFile> file = detail::LogFile::open(path_);
+    if (!file) {
+      return;
+    }
+    if (!lock(*file)) {
+      stopped_ = true;
+      return;
+    }
+    if (!file->isAt(path_)) {
+      continue;  // rotated away by another run: its successor is next
+    }
+    const std::optional<std::uintmax_t> size = file->size();
+    if (!size) {
+      return;
+    }
+    if (*size > 0 && *size + line.size() > limit_) {
+      if (file->rotate(path_, previousPath())) {
+        continue;  // the lock on the old file goes with it; a new file is next
+      }
+      if (*size + line.size() > hardLimit()) {
+        return;
+      }
+    }
+    file->append(line);
+    return;
+  }
+}
+
+fs::path runLogPathFor(const fs::path& settingsPath) {
+  // Only the link beside the program is followed, not one planted where it leads.
+  std::error_code error;
+  const fs::path target = fs::read_symlink(settingsPath, error);
+  if (error) {
+    return fs::path(settingsPath).replace_filename(kRunLogFileName);
+  }
+  return (settingsPath.parent_path() / target).replace_filename(kRunLogFileName);
 }
 
 std::string logTimestamp(std::chrono::system_clock::time_point time) {
@@ -59,28 +125,6 @@ std::string logTimestamp(std::chrono::system_clock::time_point time) {
          twoDigits(static_cast<unsigned>(clock.minutes().count())) + ":" +
          twoDigits(static_cast<unsigned>(clock.seconds().count())) + "." +
          std::to_string(millis / 100) + twoDigits(millis % 100) + "Z";
-}
-
-std::string oneLine(std::string_view event) {
-  std::string out;
-  out.reserve(event.size());
-  for (size_t i = 0; i < event.size(); ++i) {
-    const char c = event[i];
-    if (c == '\r' || c == '\n') {
-      // CR LF is one break; so are several in a row.
-      while (i + 1 < event.size() && (event[i + 1] == '\r' || event[i + 1] == '\n')) {
-        ++i;
-      }
-      if (!out.empty() && i + 1 < event.size()) {
-        out += " / ";
-      }
-    } else if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) {
-      out += ' ';
-    } else {
-      out += c;
-    }
-  }
-  return out;
 }
 
 }  // namespace upgrade

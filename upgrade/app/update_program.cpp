@@ -49,8 +49,7 @@ ProgramParts productionParts() {
   parts.dialogServices.listServers = [] { return listVisibleSqlServers(); };
   parts.dialogServices.killProcesses = [](std::string_view name) { KillProcessesByName(name); };
   parts.makeLog = [] {
-    return std::make_unique<RunLogFile>(
-        settingsPathIn(programDirectory()).replace_filename(kRunLogFileName));
+    return std::make_unique<RunLogFile>(runLogPathFor(settingsPathIn(programDirectory())));
   };
   return parts;
 }

@@ -37,7 +37,7 @@ struct ProgramParts {
 
 // SQL Server through ODBC, System.ini beside the program's own executable file,
 // the SQL Server Browser's list and KillProcessesByName, and the run log Update.log
-// beside System.ini.
+// beside System.ini (beside its target when it is a link).
 [[nodiscard]] ProgramParts productionParts();
 
 // Creates the hidden main form, whose creation performs the whole run; creates the

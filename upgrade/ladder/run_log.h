@@ -14,6 +14,10 @@ class RunLog {
   // One event, as UTF-8 text without a line break of its own. Never fails: a log
   // that cannot be written must not change the run.
   virtual void note(std::string_view event) noexcept = 0;
+  // A text that must never reach the log, such as the password being tried: from
+  // now on it is written as "***" wherever it appears, in the server's or the
+  // driver's messages too. A log that keeps nothing has nothing to hide.
+  virtual void keepSecret(std::string_view /*secret*/) noexcept {}
 };
 
 // A log that keeps nothing.

@@ -1,5 +1,6 @@
 #include "Unit1.h"
 
+#include <optional>
 #include <string>
 #include <utility>
 
@@ -39,6 +40,13 @@ void TForm1::FormCreate() noexcept {
     connected = false;
     ADOCon.close();
     const ConnectionSettings stored = readConnectionSettings(settings);
+    // The defaults stand in quietly for a missing file; for one that is there but
+    // cannot be read, the log says why, or the server they name is a mystery.
+    if (const std::optional<std::string> why = settings.unreadableReason()) {
+      const std::u8string path = settings.path().u8string();
+      log_->note("settings: " + std::string(path.begin(), path.end()) + " cannot be read (" + *why +
+                 "); the defaults stand in");
+    }
     try {
       ADOCon.close();
       // The port is stored and shown, but the connection does not use it.
@@ -111,6 +119,8 @@ void noteFailure(ladder::RunLog& log, std::string event,
 
 void noteConnectAttempt(ladder::RunLog& log, std::string_view who, const ConnectionTarget& target,
                         const std::exception_ptr& failure) noexcept {
+  // Servers and drivers may echo the password in their messages.
+  log.keepSecret(target.password);
   try {
     std::string event = std::string(who) + ": connect to server \"" + target.server +
                         "\", database \"" + target.database + "\" as " + target.user;

@@ -73,7 +73,8 @@ void noteFailure(ladder::RunLog& log, std::string event,
                  const std::exception_ptr& failure) noexcept;
 
 // Notes a connection attempt in the log: the server and database tried (never the
-// password), and the outcome with the driver's own message when it failed.
+// password, which the log keeps secret from then on, even where the server or the
+// driver repeats it), and the outcome with the driver's own message when it failed.
 void noteConnectAttempt(ladder::RunLog& log, std::string_view who, const ConnectionTarget& target,
                         const std::exception_ptr& failure) noexcept;
 

@@ -1,7 +1,9 @@
 #include "settings_file.h"
 
+#include <cerrno>
 #include <cstdint>
 #include <fstream>
+#include <memory>
 #include <random>
 #include <system_error>
 
@@ -9,6 +11,7 @@
 #include "settings_file_platform.h"
 #include "settings_lines.h"
 #include "text_encoding.h"
+#include "utf16.h"
 
 namespace upgrade {
 namespace fs = std::filesystem;
@@ -26,28 +29,105 @@ std::string pathText(const fs::path& path) {
 
 enum class OpenStatus { Ok, Missing, Unreadable };
 
-OpenStatus open(const fs::path& path, std::ifstream& in) {
+struct Opened {
+  OpenStatus status = OpenStatus::Ok;
+  std::string reason;  // why a file that is there cannot be read
+};
+
+Opened open(const fs::path& path, std::ifstream& in) {
   std::error_code ec;
   const fs::file_status status = fs::status(path, ec);
   if (ec || !fs::exists(status)) {
     // A parent that is not a directory means the file cannot exist either.
     if (!ec || ec == std::errc::no_such_file_or_directory || ec == std::errc::not_a_directory) {
-      return OpenStatus::Missing;
+      return {OpenStatus::Missing, {}};
     }
-    return OpenStatus::Unreadable;
+    return {OpenStatus::Unreadable, ec.message()};
+  }
+  if (fs::is_directory(status)) {
+    return {OpenStatus::Unreadable, "it is a directory"};
   }
   if (!fs::is_regular_file(status)) {
-    return OpenStatus::Unreadable;
+    return {OpenStatus::Unreadable, "it is not a regular file"};
   }
+  errno = 0;
   in.open(path, std::ios::binary);
-  return in ? OpenStatus::Ok : OpenStatus::Unreadable;
+  if (!in) {
+    return {OpenStatus::Unreadable,
+            errno != 0 ? std::generic_category().message(errno) : "it cannot be opened"};
+  }
+  return {};
 }
 
-// Back to the first line after the encoding was told from the whole file.
-bool rewind(std::ifstream& in, const detail::FileFacts& facts) {
-  in.clear();
-  in.seekg(static_cast<std::streamoff>(facts.bomLength));
-  return static_cast<bool>(in);
+// The text of an open file, line by line, as UTF-8 or GBK: a UTF-16 file is decoded
+// on the way, and its lines are then those of a UTF-8 file.
+class FileText {
+ public:
+  explicit FileText(std::ifstream& file) : file_(file) {
+    std::optional<detail::FileFacts> examined = detail::examine(file_);
+    if (examined && examined->encoding == Encoding::Utf16Le) {
+      decode();
+      examined = detail::examine(*decoded_);
+      if (examined) {
+        examined->encoding = Encoding::Utf8;  // new lines in it are UTF-8 before encoding
+      }
+      decode();
+    } else if (examined && examined->encoding == Encoding::Utf16Be) {
+      reason_ = "it is in UTF-16 big-endian, which is not read";
+      return;
+    }
+    if (!examined) {
+      reason_ = "reading it failed";
+      return;
+    }
+    facts_ = *examined;
+    // Back to the first line after the encoding was told from the whole file.
+    std::istream& in = lines();
+    in.clear();
+    if (decoded_) {
+      in.ignore(static_cast<std::streamsize>(facts_.bomLength));
+    } else {
+      in.seekg(static_cast<std::streamoff>(facts_.bomLength));
+    }
+    if (!in) {
+      reason_ = "reading it failed";
+    }
+  }
+
+  // Empty when the text can be read.
+  [[nodiscard]] const std::string& unreadable() const noexcept { return reason_; }
+  [[nodiscard]] std::istream& lines() { return decoded_ ? *decoded_ : file_; }
+  [[nodiscard]] const detail::FileFacts& facts() const noexcept { return facts_; }
+  [[nodiscard]] bool utf16() const noexcept { return decoder_ != nullptr; }
+  // Whether the UTF-16 read so far would not come back the same from its UTF-8.
+  [[nodiscard]] bool lossy() const noexcept { return decoder_ && decoder_->lossy(); }
+
+ private:
+  // Decodes from just after the UTF-16 byte order mark.
+  void decode() {
+    file_.clear();
+    file_.seekg(2);
+    decoder_ = std::make_unique<detail::Utf16LeDecoder>(file_);
+    decoded_ = std::make_unique<std::istream>(decoder_.get());
+  }
+
+  std::ifstream& file_;
+  std::unique_ptr<detail::Utf16LeDecoder> decoder_;
+  std::unique_ptr<std::istream> decoded_;
+  detail::FileFacts facts_;
+  std::string reason_;
+};
+
+// The whole text of a UTF-16 file again, with its byte order mark.
+std::string utf16LeBytes(std::string_view utf8) {
+  const std::u16string units = toUtf16(utf8);
+  std::string bytes = "\xFF\xFE";
+  bytes.reserve(2 + units.size() * 2);
+  for (const char16_t unit : units) {
+    bytes += static_cast<char>(unit & 0xFF);
+    bytes += static_cast<char>(unit >> 8);
+  }
+  return bytes;
 }
 
 bool hasLineBreak(std::string_view s) noexcept {
@@ -94,7 +174,7 @@ class Encoder {
 
 // The file's bytes with the key written, read from `in` line by line: every other
 // line goes over as it was. Costs the size of the file, not a structure per line.
-std::string rewrite(const fs::path& file, std::ifstream& in, const detail::FileFacts& facts,
+std::string rewrite(const fs::path& file, std::istream* in, const detail::FileFacts& facts,
                     std::string_view section, std::string_view key, std::string_view value) {
   const Encoder encode(file, facts.encoding);
   const std::string_view newline = facts.newline.empty() ? detail::kPlatformNewline : facts.newline;
@@ -117,8 +197,8 @@ std::string rewrite(const fs::path& file, std::ifstream& in, const detail::FileF
     }
     out.insert(insertAt, line);
   };
-  if (in.is_open()) {
-    detail::LineBlocks blocks(in);
+  if (in != nullptr) {
+    detail::LineBlocks blocks(*in);
     const detail::LineReader reader(facts.encoding);
     for (std::string_view block = blocks.next(); !block.empty(); block = blocks.next()) {
       while (!block.empty() && state != State::Done) {
@@ -192,16 +272,16 @@ SettingsWriteError::SettingsWriteError(const fs::path& file)
 
 std::string SettingsFile::readString(std::string_view section, std::string_view key,
                                      std::string_view defaultValue) const {
-  std::ifstream in;
-  if (open(path_, in) != OpenStatus::Ok) {
+  std::ifstream file;
+  if (open(path_, file).status != OpenStatus::Ok) {
     return std::string(defaultValue);
   }
-  const std::optional<detail::FileFacts> facts = detail::examine(in);
-  if (!facts || facts->encoding == Encoding::Utf16 || !rewind(in, *facts)) {
+  FileText text(file);
+  if (!text.unreadable().empty()) {
     return std::string(defaultValue);
   }
-  const detail::LineReader reader(facts->encoding);
-  detail::LineBlocks blocks(in);
+  const detail::LineReader reader(text.facts().encoding);
+  detail::LineBlocks blocks(text.lines());
   bool inSection = false;
   for (std::string_view block = blocks.next(); !block.empty(); block = blocks.next()) {
     for (std::size_t at = 0;;) {
@@ -268,38 +348,63 @@ void SettingsFile::writeString(std::string_view section, std::string_view key,
     throw std::invalid_argument("settings text must be UTF-8");
   }
 
-  // Write through a symbolic link rather than replacing the link with a file.
+  // Write through a symbolic link rather than replacing the link with a file: the
+  // one beside the program, which may lead out of a directory the operators cannot
+  // write. A link found where it leads may have been planted by anyone who can write
+  // there, and is not followed.
   fs::path target = path_;
   std::error_code ec;
   if (fs::is_symlink(fs::symlink_status(path_, ec))) {
-    target = fs::weakly_canonical(path_, ec);
-    if (ec) {
+    target = path_.parent_path() / fs::read_symlink(path_, ec);
+    if (ec || fs::is_symlink(fs::symlink_status(target, ec))) {
       throw SettingsWriteError(path_);
     }
   }
 
   // A file that exists but cannot be read must not be replaced by one that holds
-  // only this key; lines in another encoding would corrupt a UTF-16 one.
-  std::ifstream in;
-  detail::FileFacts facts;
-  switch (open(target, in)) {
+  // only this key.
+  std::ifstream file;
+  std::optional<FileText> text;
+  switch (open(target, file).status) {
     case OpenStatus::Missing:
       break;
     case OpenStatus::Unreadable:
       throw SettingsWriteError(path_);
     case OpenStatus::Ok:
-      const std::optional<detail::FileFacts> examined = detail::examine(in);
-      if (!examined || examined->encoding == Encoding::Utf16 || !rewind(in, *examined)) {
+      text.emplace(file);
+      if (!text->unreadable().empty()) {
         throw SettingsWriteError(path_);
       }
-      facts = *examined;
   }
-  const std::string written = rewrite(path_, in, facts, section, key, value);
+  std::string written = rewrite(path_, text ? &text->lines() : nullptr,
+                                text ? text->facts() : detail::FileFacts{}, section, key, value);
+  if (text && text->utf16()) {
+    // Every other line must come back exactly as it was.
+    if (text->lossy()) {
+      throw SettingsWriteError(path_);
+    }
+    written = utf16LeBytes(written);
+  }
   // Windows cannot replace a file that is still open.
-  in.close();
+  text.reset();
+  file.close();
   if (!detail::replaceFile(target, written)) {
     throw SettingsWriteError(path_);
   }
+}
+
+std::optional<std::string> SettingsFile::unreadableReason() const {
+  std::ifstream file;
+  const Opened opened = open(path_, file);
+  if (opened.status != OpenStatus::Ok) {
+    return opened.status == OpenStatus::Missing ? std::nullopt
+                                                : std::optional<std::string>(opened.reason);
+  }
+  const FileText text(file);
+  if (!text.unreadable().empty()) {
+    return text.unreadable();
+  }
+  return std::nullopt;
 }
 
 void SettingsFile::writeInteger(std::string_view section, std::string_view key, int value) {

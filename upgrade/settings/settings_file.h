@@ -14,10 +14,12 @@
 //
 // The file is read afresh on every call, line by line, and never kept open: a read
 // needs memory for the longest line, a write for the file. A file in GBK (written by
-// the suite's Windows programs) is recognised by not being valid UTF-8; written
-// lines use the encoding the file already has, and a GBK file stays GBK (see
-// writeString). Writes replace the file atomically (a temporary file beside it, then
-// a rename), so a crash never leaves it truncated.
+// the suite's Windows programs) is recognised by not being valid UTF-8; one that
+// Notepad saved as "Unicode" (UTF-16 little-endian with its byte order mark) is read
+// as the profile functions read it. Written lines use the encoding the file already
+// has: a GBK file stays GBK (see writeString), a UTF-16 file stays UTF-16 with its
+// byte order mark. Writes replace the file atomically (a temporary file beside it,
+// then a rename), so a crash never leaves it truncated.
 #pragma once
 
 #include <cstddef>
@@ -50,9 +52,15 @@ class SettingsFile {
                                        std::string_view defaultValue) const;
   [[nodiscard]] int readInteger(std::string_view section, std::string_view key,
                                 int defaultValue) const;
+  // Why a file that is there gives only defaults: it is a directory, it may not be
+  // read, its encoding (UTF-16 big-endian) is not read. Nullopt when the file can be
+  // read or is missing, which is no fault.
+  [[nodiscard]] std::optional<std::string> unreadableReason() const;
 
-  // Create the file, section or key as needed. Throw SettingsWriteError when the
-  // file cannot be read back or written, and std::invalid_argument for a name or
+  // Create the file, section or key as needed. A symbolic link at the path is written
+  // through, but not a second link where it leads. Throw SettingsWriteError when the
+  // file cannot be read back or written (a UTF-16 file that is not UTF-16 throughout
+  // would not keep its other lines), and std::invalid_argument for a name or
   // value that the format cannot hold (a line break, '=' in a key, ']' in a
   // section, a name that begins or ends with a blank, a key that begins with '[',
   // text that is not UTF-8). A GBK file stays GBK: when the lines written would leave

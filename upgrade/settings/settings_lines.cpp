@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "utf16.h"
+
 namespace upgrade::detail {
 namespace {
 
@@ -48,7 +50,8 @@ std::optional<FileFacts> examine(std::istream& in) {
     if (first) {
       first = false;
       if (block.starts_with("\xFF\xFE") || block.starts_with("\xFE\xFF")) {
-        facts.encoding = Encoding::Utf16;
+        facts.encoding = block[0] == '\xFF' ? Encoding::Utf16Le : Encoding::Utf16Be;
+        facts.bomLength = 2;
         return facts;
       }
       if (block.starts_with("\xEF\xBB\xBF")) {
@@ -81,6 +84,55 @@ std::optional<FileFacts> examine(std::istream& in) {
     facts.encoding = ascii ? Encoding::Ascii : (utf8 ? Encoding::Utf8 : Encoding::Gbk);
   }
   return facts;
+}
+
+Utf16LeDecoder::int_type Utf16LeDecoder::underflow() {
+  while (gptr() == egptr()) {
+    const std::size_t kept = bytes_.size();
+    bytes_.resize(kept + kBlockSize);
+    in_.read(bytes_.data() + kept, static_cast<std::streamsize>(kBlockSize));
+    bytes_.resize(kept + static_cast<std::size_t>(in_.gcount()));
+    if (in_.bad()) {
+      lossy_ = true;  // what could not be read cannot be written back
+      return traits_type::eof();
+    }
+    const bool end = in_.gcount() == 0;
+    if (end && bytes_.empty()) {
+      return traits_type::eof();
+    }
+    std::u16string units;
+    units.reserve(bytes_.size() / 2);
+    std::size_t at = 0;
+    for (; at + 1 < bytes_.size(); at += 2) {
+      units += static_cast<char16_t>(static_cast<unsigned char>(bytes_[at]) |
+                                     static_cast<unsigned char>(bytes_[at + 1]) << 8);
+    }
+    bytes_.erase(0, at);
+    // A high surrogate waits for its partner in the next block.
+    if (!end && !units.empty() && units.back() >= 0xD800 && units.back() <= 0xDBFF) {
+      bytes_.insert(0, 2, '\0');
+      bytes_[0] = static_cast<char>(units.back() & 0xFF);
+      bytes_[1] = static_cast<char>(units.back() >> 8);
+      units.pop_back();
+    }
+    if (end && !bytes_.empty()) {
+      units += u'\uFFFD';  // a lone last byte
+      bytes_.clear();
+      lossy_ = true;
+    }
+    for (std::size_t i = 0; i < units.size(); ++i) {
+      const bool high = units[i] >= 0xD800 && units[i] <= 0xDBFF;
+      const bool low = units[i] >= 0xDC00 && units[i] <= 0xDFFF;
+      if (high && i + 1 < units.size() && units[i + 1] >= 0xDC00 && units[i + 1] <= 0xDFFF) {
+        ++i;
+      } else if (high || low) {
+        lossy_ = true;
+      }
+    }
+    decoded_ = toUtf8(units);
+    setg(decoded_.data(), decoded_.data(), decoded_.data() + decoded_.size());
+  }
+  return traits_type::to_int_type(*gptr());
 }
 
 Line LineReader::classify(std::string_view line) const {

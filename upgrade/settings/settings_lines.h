@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <istream>
 #include <optional>
+#include <streambuf>
 #include <string>
 #include <string_view>
 
@@ -56,18 +57,41 @@ class LineBlocks {
   bool failed_ = false;
 };
 
-enum class Encoding { Ascii, Utf8, Gbk, Utf16 };
+enum class Encoding { Ascii, Utf8, Gbk, Utf16Le, Utf16Be };
 
 struct FileFacts {
   Encoding encoding = Encoding::Ascii;
-  std::size_t bomLength = 0;  // a UTF-8 byte order mark
+  std::size_t bomLength = 0;  // a UTF-8 or UTF-16 byte order mark
   std::string_view newline;   // of the first line; empty when there is no line break
 };
 
 // Reads the stream to its end (a GBK file only until its first byte that is not
 // UTF-8): UTF-8 if all of it is valid UTF-8, GBK otherwise, unless a byte order mark
-// says UTF-8 or UTF-16. Nullopt when reading fails.
+// says UTF-8 or UTF-16 (whose text is then examined through Utf16LeDecoder). Nullopt
+// when reading fails.
 [[nodiscard]] std::optional<FileFacts> examine(std::istream& in);
+
+// The text of a UTF-16 little-endian stream (Notepad's "Unicode", which Windows'
+// profile functions read and write) as UTF-8, from where the stream stands, a block
+// at a time: the lines are then read as those of a UTF-8 file. An unpaired surrogate
+// or a lone last byte becomes U+FFFD.
+class Utf16LeDecoder final : public std::streambuf {
+ public:
+  explicit Utf16LeDecoder(std::istream& in) : in_(in) {}
+
+  // Whether the text so far was not UTF-16 throughout: written back, it would not be
+  // the same.
+  [[nodiscard]] bool lossy() const noexcept { return lossy_; }
+
+ protected:
+  int_type underflow() override;
+
+ private:
+  std::istream& in_;
+  std::string bytes_;    // read and not yet decoded: a lone byte, a high surrogate
+  std::string decoded_;  // the get area
+  bool lossy_ = false;
+};
 
 struct Line {
   enum class Kind { Other, Section, Key };

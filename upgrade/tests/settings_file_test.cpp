@@ -140,6 +140,46 @@ TEST_F(SettingsFileTest, Utf8FileWithByteOrderMark) {
   EXPECT_EQ(contents(), "\xEF\xBB\xBF[Dbname]\nDbname1=浴场\n[ServerIP]\nServerIP1=主机\n");
 }
 
+// Notepad's "Unicode": UTF-16 little-endian after its byte order mark.
+std::string utf16Le(std::u16string_view text) {
+  std::string bytes = "\xFF\xFE";
+  for (const char16_t unit : text) {
+    bytes += static_cast<char>(unit & 0xFF);
+    bytes += static_cast<char>(unit >> 8);
+  }
+  return bytes;
+}
+
+// Read as the profile functions read it, and written back in UTF-16 as they write
+// it, every other line as it was. A file that would not come back the same is read
+// but not written; one in UTF-16 big-endian is neither.
+TEST_F(SettingsFileTest, Utf16FileIsReadAndStaysUtf16) {
+  const std::u16string other = u"[Front]\r\nCaption=浴场 😀\r\n";
+  put(utf16Le(other + u"[ServerIP]\r\nServerIP1 = \"db1\"\r\n"));
+  SettingsFile settings(path_);
+  EXPECT_EQ(read("ServerIP", "ServerIP1"), "db1");
+  EXPECT_EQ(read("Front", "Caption"), "浴场 😀");
+  EXPECT_EQ(settings.unreadableReason(), std::nullopt);
+  settings.writeString("ServerIP", "ServerIP1", "服务器");
+  settings.writeString("Dbname", "Dbname1", "Kvb");
+  EXPECT_EQ(contents(),
+            utf16Le(other + u"[ServerIP]\r\nServerIP1=服务器\r\n[Dbname]\r\nDbname1=Kvb\r\n"));
+
+  const std::string unpaired = utf16Le(u"[a]\r\nk=\xD800x\r\n[ServerIP]\r\nServerIP1=db1\r\n");
+  put(unpaired);
+  EXPECT_EQ(read("a", "k"), "\uFFFDx");
+  EXPECT_EQ(read("ServerIP", "ServerIP1"), "db1");
+  EXPECT_THROW(settings.writeString("ServerIP", "ServerIP1", "x"), SettingsWriteError);
+  EXPECT_EQ(contents(), unpaired);
+
+  const std::string bigEndian("\xFE\xFF\0[\0a\0]\0\n\0k\0=\0v", 16);
+  put(bigEndian);
+  EXPECT_EQ(read("a", "k"), "<default>");
+  EXPECT_EQ(settings.unreadableReason(), "it is in UTF-16 big-endian, which is not read");
+  EXPECT_THROW(settings.writeString("a", "k", "x"), SettingsWriteError);
+  EXPECT_EQ(contents(), bigEndian);
+}
+
 TEST_F(SettingsFileTest, IntegersTakeDecimalAndBothHexadecimalForms) {
   struct Case {
     const char* text;
@@ -279,8 +319,10 @@ TEST_F(SettingsFileTest, RefusedWriteNamesTheFile) {
 }
 
 TEST_F(SettingsFileTest, UnreadableFileIsNeitherReadNorReplaced) {
-  fs::create_directory(path_);
   SettingsFile settings(path_);
+  EXPECT_EQ(settings.unreadableReason(), std::nullopt) << "a missing file is no fault";
+  fs::create_directory(path_);
+  EXPECT_EQ(settings.unreadableReason(), "it is a directory");
   EXPECT_EQ(settings.readString("ServerIP", "ServerIP1", "."), ".");
   EXPECT_THROW(settings.writeString("ServerIP", "ServerIP1", "x"), SettingsWriteError);
   EXPECT_TRUE(fs::is_directory(path_));
@@ -307,6 +349,15 @@ TEST_F(SettingsFileTest, WriteIsAtomicAndKeepsPermissionsAndLinks) {
   }
   std::sort(names.begin(), names.end());
   EXPECT_EQ(names, (std::vector<std::string>{"System.ini", "link.ini"})) << "no temporary left";
+
+  // A link where the first one leads is not followed: whoever could write there
+  // could point it at any file.
+  const fs::path planted = dir_ / "planted.ini";
+  fs::create_symlink(link, planted);
+  fs::create_symlink("planted.ini", dir_ / "link-to-planted.ini");
+  EXPECT_THROW(SettingsFile(dir_ / "link-to-planted.ini").writeString("ServerIP", "ServerIP1", "x"),
+               SettingsWriteError);
+  EXPECT_EQ(contents(), "[ServerIP]\nServerIP1=srv\n");
 #endif
 }
 

@@ -4,12 +4,14 @@
 - each package's files and the control fields that matter to an install;
 - lintian finds no error, and every override still applies;
 - extracted into a throwaway root (never the machine's own system): /usr/bin/update
-  leads to the program beside System.ini.example, and run through it unattended the
-  program reads the System.ini there (check_unattended_run.py); the probe runs with
-  the packaged library, and a C program builds against the installed header and
-  tagport.pc.
+  leads to the program beside System.ini.example and the link System.ini into
+  /var/lib/venue-backoffice; the probe runs with the packaged library, and a C
+  program builds against the installed header and tagport.pc;
+- update installed, used by an operator, upgraded, removed and purged with dpkg in
+  namespaces of its own over overlays of the system (check_install.sh), against
+  the pretend SQL Server TDS_PEER.
 
-  check_debs.py DEB_DIR VERSION C_COMPILER
+  check_debs.py DEB_DIR VERSION C_COMPILER TDS_PEER
 """
 import glob
 import os
@@ -22,10 +24,12 @@ MULTIARCH = subprocess.run(["gcc", "-print-multiarch"], capture_output=True,
                            text=True).stdout.strip() or "x86_64-linux-gnu"
 LIB = f"usr/lib/{MULTIARCH}"
 OPT = "opt/venue-backoffice"
+STATE = "var/lib/venue-backoffice"
 
 # Every package's files, apart from its copyright and changelog.
 FILES = {
-    "update": {f"{OPT}/Update", f"{OPT}/System.ini.example", "usr/bin/update"},
+    "update": {f"{OPT}/Update", f"{OPT}/System.ini.example", f"{OPT}/System.ini",
+               "usr/bin/update"},
     "libtagport1": {f"{LIB}/libtagport.so.1.0.0", f"{LIB}/libtagport.so.1",
                     "usr/lib/udev/rules.d/60-tagport.rules"},
     "libtagport-dev": {"usr/include/tagport.h", f"{LIB}/libtagport.so",
@@ -142,9 +146,9 @@ def check_installed(debs, compiler):
             fail(f"{target} is not an executable file")
         if not os.path.isfile(os.path.join(os.path.dirname(program), "System.ini.example")):
             fail("System.ini.example is not beside the program")
-        # Run through that link, unattended, it reads the System.ini under /opt.
-        run(sys.executable, os.path.join(os.path.dirname(__file__), "check_unattended_run.py"),
-            root)
+        settings = os.readlink(os.path.join(root, OPT, "System.ini"))
+        if settings != f"/{STATE}/System.ini":
+            fail(f"/{OPT}/System.ini points to {settings}")
 
         # The development link leads to the run-time library.
         dev_link = os.path.realpath(os.path.join(root, LIB, "libtagport.so"))
@@ -175,7 +179,7 @@ def check_installed(debs, compiler):
 
 
 def main():
-    deb_dir, version, compiler = sys.argv[1:4]
+    deb_dir, version, compiler, peer = sys.argv[1:5]
     debs = {}
     for deb in glob.glob(os.path.join(deb_dir, "*.deb")):
         debs[run("dpkg-deb", "-f", deb, "Package").strip()] = deb
@@ -184,6 +188,10 @@ def main():
     check_contents(debs, version)
     check_lintian(debs)
     check_installed(debs, compiler)
+    result = subprocess.run([os.path.join(os.path.dirname(__file__), "check_install.sh"),
+                             debs["update"], peer])
+    if result.returncode != 0:
+        fail(f"check_install.sh exited {result.returncode}")
     print("debian packages: ok")
 
 

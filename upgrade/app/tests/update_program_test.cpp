@@ -107,21 +107,26 @@ TEST_F(UpdateProgramTest, FailureAfterTheRunEndedAddsNoMessage) {
             (std::vector<std::string>{"view", "message 服务器连接失败！", "end", "view", "loop"}));
 }
 
-// The log beside the settings holds the start, the connection and the closing
-// message; a log that cannot be written, or not even made, changes nothing.
+// The log beside the settings holds the start, why System.ini gave only defaults,
+// the connection and the closing message; a log that cannot be written, or not even
+// made, changes nothing.
 TEST_F(UpdateProgramTest, TheRunLogRecordsTheRunAndNeverChangesIt) {
   const fs::path logPath = dir_ / "Update.log";
   parts_.makeLog = [&] { return std::make_unique<RunLogFile>(logPath); };
+  fs::create_directory(dir_ / "System.ini");
   reachable_ = "elsewhere";
   EXPECT_EQ(runUpdate(frontEnd_, parts_), 0);
   const auto failed = frontEnd_.events;
   std::ostringstream text;
   text << std::ifstream(logPath).rdbuf();
   for (const char* expected :
-       {"Update 1.0.0 started", "start-up: connect to server \".\", database \"Kvb\" as sa: failed",
+       {"Update 1.0.0 started",
+        "System.ini cannot be read (it is a directory); the defaults stand in",
+        "start-up: connect to server \".\", database \"Kvb\" as sa: failed",
         "message: 服务器连接失败！"}) {
     EXPECT_NE(text.str().find(expected), std::string::npos) << expected << " in\n" << text.str();
   }
+  EXPECT_EQ(text.str().find("settings:"), text.str().rfind("settings:")) << "said once";
 
   fs::remove(logPath);
   fs::create_directory(logPath);  // where the file should be

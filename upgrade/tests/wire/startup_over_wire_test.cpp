@@ -7,8 +7,10 @@
 #include <filesystem>
 #include <fstream>
 #include <iostream>
+#include <sstream>
 
 #include "PSqlServer.h"
+#include "run_log_file.h"
 #include "wire_session.h"
 
 namespace upgrade::testing {
@@ -99,6 +101,28 @@ TEST_F(OverTheWire, ALoginThatFailsLeadsToTheDialogAndTheLogKeepsTheReason) {
     EXPECT_NE(note.find(c.reason), std::string::npos) << note;
     EXPECT_EQ(note.find("secret"), std::string::npos);
   }
+  fs::remove_all(dir);
+}
+
+// A server may echo the password in an error reply; the log keeps the message but
+// never the password.
+TEST_F(OverTheWire, ThePasswordNeverReachesTheLogEvenFromTheServer) {
+  std::string pattern = (fs::temp_directory_path() / "wire-secret-XXXXXX").string();
+  ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
+  const fs::path dir = pattern;
+  TdsPeer& peer = startPeer({.version = "1.0.0.0.20",
+                             .faults = {{.textContains = "DROP COLUMN zkmxcode",
+                                         .message = "Password 'Pa55;word' is not accepted."}}});
+  std::ofstream(dir / "System.ini") << "[ServerIP]\nServerIP1=" << targetFor(peer).server
+                                    << "\n[ServerPass]\nServerPass1=Pa55;word\n";
+  OdbcDatabase db(shortTimeouts());
+  RecordingRun run;
+  RunLogFile log(dir / "Update.log");
+  const TForm1 form(db, dir / "System.ini", run, nullptr, TForm1::Creation::RunStartUp, &log);
+  std::ostringstream text;
+  text << std::ifstream(dir / "Update.log").rdbuf();
+  EXPECT_NE(text.str().find("Password '***' is not accepted."), std::string::npos) << text.str();
+  EXPECT_EQ(text.str().find("Pa55"), std::string::npos) << text.str();
   fs::remove_all(dir);
 }
 
