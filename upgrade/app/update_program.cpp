@@ -22,10 +22,7 @@ class EndWatch final : public ladder::RunControl {
   void showBusyPointer() noexcept override { inner_.showBusyPointer(); }
   void restorePointer() noexcept override { inner_.restorePointer(); }
   void showMessage(std::string_view title, std::string_view text) noexcept override {
-    try {
-      log_.note("message: " + std::string(text));
-    } catch (...) {
-    }
+    ladder::note(log_, [&] { return "message: " + std::string(text); });
     inner_.showMessage(title, text);
   }
   void endRun() noexcept override {

@@ -53,25 +53,6 @@ std::string failedAt(const char* phase, const StepQuery& query) {
   return "\"" + std::string(firstLine(query.readText())) + "\"";
 }
 
-std::string reasonOf(const std::exception_ptr& failure) {
-  try {
-    std::rethrow_exception(failure);
-  } catch (const std::exception& e) {
-    return e.what();
-  } catch (...) {
-    return "an unknown failure";
-  }
-}
-
-// Notes a step's outcome; a note that cannot be made is dropped.
-template <typename Make>
-void note(RunLog& log, Make make) noexcept {
-  try {
-    log.note(make());
-  } catch (...) {
-  }
-}
-
 std::string stepName(const Step& step) {
   return "step " + std::string(step.precondition) + " -> " + std::string(step.next);
 }
@@ -134,19 +115,6 @@ std::string failureMessage(std::string_view next) {
   text += next;
   text += "升级时失败！";
   return text;
-}
-
-RunLog& noRunLog() noexcept {
-  class Discard final : public RunLog {
-   public:
-    void note(std::string_view /*event*/) noexcept override {}
-  };
-  static Discard discard;
-  return discard;
-}
-
-std::string_view firstLine(std::string_view text) noexcept {
-  return text.substr(0, text.find_first_of("\r\n"));
 }
 
 void runLadder(Database& db, StepQuery& query, RunControl& control, RunLog& log) noexcept {

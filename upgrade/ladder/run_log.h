@@ -4,6 +4,8 @@
 // settings, or nowhere) is the caller's business.
 #pragma once
 
+#include <exception>
+#include <string>
 #include <string_view>
 
 namespace upgrade::ladder {
@@ -18,6 +20,22 @@ class RunLog {
 
 // A log that keeps nothing.
 [[nodiscard]] RunLog& noRunLog() noexcept;
+
+// Notes the event that make() builds. Building it needs memory; when there is none,
+// only the note is lost, so that noting never changes the run.
+template <typename Make>
+void note(RunLog& log, Make&& make) noexcept {
+  try {
+    log.note(make());
+  } catch (...) {
+    // Only the note is lost.
+  }
+}
+
+// What a failure says for itself, for the log: the server's or driver's own message
+// that a database failure carries, the message of any other standard exception, "an
+// unknown failure" for anything else, and empty for no failure at all.
+[[nodiscard]] std::string reasonOf(const std::exception_ptr& failure);
 
 // The first line of a statement text, for naming the statement in the log.
 [[nodiscard]] std::string_view firstLine(std::string_view text) noexcept;

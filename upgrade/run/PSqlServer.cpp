@@ -108,6 +108,7 @@ void TFSqlServer::ButtonClick(DialogButton button) {
 void TFSqlServer::RzBitBtn1Click() {
   ladder::RunControl& control = form_.control();
   std::exception_ptr failure;
+  bool tried = false;
   bool opened = false;
   try {
     const std::string server = trimBlanks(view_->text(DialogField::RzComboBox1));
@@ -116,12 +117,8 @@ void TFSqlServer::RzBitBtn1Click() {
     form_.ADOCon.close();
     form_.ADOCon.setConnection(password, database, server);
     control.showBusyPointer();
-    try {
-      form_.ADOCon.open();
-    } catch (...) {
-      noteConnectAttempt(form_.log(), "dialog", form_.ADOCon.target(), std::current_exception());
-      throw;
-    }
+    tried = true;
+    form_.ADOCon.open();
     form_.connected = true;
     opened = true;
     noteConnectAttempt(form_.log(), "dialog", form_.ADOCon.target(), nullptr);
@@ -146,7 +143,11 @@ void TFSqlServer::RzBitBtn1Click() {
   }
   if (opened) {
     // The connection worked; what failed is keeping it, which the log must say.
-    noteFailure(form_.log(), "dialog: save the settings to System.ini", failure);
+    ladder::note(form_.log(), [&] {
+      return "dialog: save the settings to System.ini: failed: " + ladder::reasonOf(failure);
+    });
+  } else if (tried) {
+    noteConnectAttempt(form_.log(), "dialog", form_.ADOCon.target(), failure);
   }
   // Where the program survives the ending below (it runs under another file name),
   // the dialog stays open; a half-finished Connect must not pass for a connection

@@ -91,37 +91,13 @@ void TForm1::connectThroughDialog(const ConnectionSettings& stored) {
   control_->showBusyPointer();
 }
 
-void noteFailure(ladder::RunLog& log, std::string event,
-                 const std::exception_ptr& failure) noexcept {
-  try {
-    event += ": failed";
-    try {
-      std::rethrow_exception(failure);
-    } catch (const std::exception& e) {
-      event += ": ";
-      event += e.what();
-    } catch (...) {
-      // Nothing more to say than that it failed.
-    }
-    log.note(event);
-  } catch (...) {
-    // Only the note is lost.
-  }
-}
-
 void noteConnectAttempt(ladder::RunLog& log, std::string_view who, const ConnectionTarget& target,
                         const std::exception_ptr& failure) noexcept {
-  try {
+  ladder::note(log, [&] {
     std::string event = std::string(who) + ": connect to server \"" + target.server +
                         "\", database \"" + target.database + "\" as " + target.user;
-    if (failure) {
-      noteFailure(log, std::move(event), failure);
-    } else {
-      log.note(event + ": connected");
-    }
-  } catch (...) {
-    // Only the note is lost.
-  }
+    return failure ? event + ": failed: " + ladder::reasonOf(failure) : event + ": connected";
+  });
 }
 
 void endAfterFailure(ladder::RunControl& control) noexcept {

@@ -68,10 +68,6 @@ class TForm1 {
   ServerDialogFactory createDialog_;
 };
 
-// Notes event as failed, with the failure's own message when it has one.
-void noteFailure(ladder::RunLog& log, std::string event,
-                 const std::exception_ptr& failure) noexcept;
-
 // Notes a connection attempt in the log: the server and database tried (never the
 // password), and the outcome with the driver's own message when it failed.
 void noteConnectAttempt(ladder::RunLog& log, std::string_view who, const ConnectionTarget& target,
