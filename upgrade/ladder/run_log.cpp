@@ -24,6 +24,15 @@ std::string reasonOf(const std::exception_ptr& failure) {
   }
 }
 
+void noteConnectAttempt(RunLog& log, std::string_view who, const ConnectionTarget& target,
+                        const std::exception_ptr& failure) noexcept {
+  note(log, [&] {
+    std::string event = std::string(who) + ": connect to server \"" + target.server +
+                        "\", database \"" + target.database + "\" as " + target.user;
+    return failure ? event + ": failed: " + reasonOf(failure) : event + ": connected";
+  });
+}
+
 std::string_view firstLine(std::string_view text) noexcept {
   return text.substr(0, text.find_first_of("\r\n"));
 }

@@ -8,6 +8,8 @@
 #include <string>
 #include <string_view>
 
+#include "database.h"
+
 namespace upgrade::ladder {
 
 class RunLog {
@@ -32,10 +34,15 @@ void note(RunLog& log, Make&& make) noexcept {
   }
 }
 
-// What a failure says for itself, for the log: the server's or driver's own message
-// that a database failure carries, the message of any other standard exception, "an
-// unknown failure" for anything else, and empty for no failure at all.
+// What a failure says for itself: a standard exception's message (for a database
+// failure, the server's or driver's own), "an unknown failure" for anything else,
+// and empty for no failure at all.
 [[nodiscard]] std::string reasonOf(const std::exception_ptr& failure);
+
+// Notes a connection attempt: who made it, the server and database tried (never the
+// password), and the outcome with the driver's own message when it failed.
+void noteConnectAttempt(RunLog& log, std::string_view who, const ConnectionTarget& target,
+                        const std::exception_ptr& failure) noexcept;
 
 // The first line of a statement text, for naming the statement in the log.
 [[nodiscard]] std::string_view firstLine(std::string_view text) noexcept;

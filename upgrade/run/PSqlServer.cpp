@@ -121,7 +121,7 @@ void TFSqlServer::RzBitBtn1Click() {
     form_.ADOCon.open();
     form_.connected = true;
     opened = true;
-    noteConnectAttempt(form_.log(), "dialog", form_.ADOCon.target(), nullptr);
+    ladder::noteConnectAttempt(form_.log(), "dialog", form_.ADOCon.target(), nullptr);
     // Server and database name as typed; the password as it was used.
     SettingsFile& settings = form_.settings;
     settings.writeString(kDatabaseKey.section, kDatabaseKey.key,
@@ -147,7 +147,7 @@ void TFSqlServer::RzBitBtn1Click() {
       return "dialog: save the settings to System.ini: failed: " + ladder::reasonOf(failure);
     });
   } else if (tried) {
-    noteConnectAttempt(form_.log(), "dialog", form_.ADOCon.target(), failure);
+    ladder::noteConnectAttempt(form_.log(), "dialog", form_.ADOCon.target(), failure);
   }
   // Where the program survives the ending below (it runs under another file name),
   // the dialog stays open; a half-finished Connect must not pass for a connection

@@ -45,11 +45,11 @@ void TForm1::FormCreate() noexcept {
       ADOCon.setConnection(stored.password, stored.database, stored.server);
       ADOCon.open();
       connected = true;
-      noteConnectAttempt(*log_, "start-up", ADOCon.target(), nullptr);
+      ladder::noteConnectAttempt(*log_, "start-up", ADOCon.target(), nullptr);
     } catch (...) {
       // Not reported on screen: the operator gets the chance to correct the
       // settings. The log keeps the driver's reason.
-      noteConnectAttempt(*log_, "start-up", ADOCon.target(), std::current_exception());
+      ladder::noteConnectAttempt(*log_, "start-up", ADOCon.target(), std::current_exception());
       try {
         connectThroughDialog(stored);
       } catch (...) {
@@ -89,15 +89,6 @@ void TForm1::connectThroughDialog(const ConnectionSettings& stored) {
   control_->restorePointer();
   dialog->showModal();
   control_->showBusyPointer();
-}
-
-void noteConnectAttempt(ladder::RunLog& log, std::string_view who, const ConnectionTarget& target,
-                        const std::exception_ptr& failure) noexcept {
-  ladder::note(log, [&] {
-    std::string event = std::string(who) + ": connect to server \"" + target.server +
-                        "\", database \"" + target.database + "\" as " + target.user;
-    return failure ? event + ": failed: " + ladder::reasonOf(failure) : event + ": connected";
-  });
 }
 
 void endAfterFailure(ladder::RunControl& control) noexcept {

@@ -68,11 +68,6 @@ class TForm1 {
   ServerDialogFactory createDialog_;
 };
 
-// Notes a connection attempt in the log: the server and database tried (never the
-// password), and the outcome with the driver's own message when it failed.
-void noteConnectAttempt(ladder::RunLog& log, std::string_view who, const ConnectionTarget& target,
-                        const std::exception_ptr& failure) noexcept;
-
 // Ends a run that failed before its closing message: the normal pointer, the
 // failed-connection message, the end request.
 void endAfterFailure(ladder::RunControl& control) noexcept;
