@@ -52,7 +52,8 @@ ProgramParts productionParts() {
   return parts;
 }
 
-int runUpdate(FrontEnd& frontEnd, const ProgramParts& parts) noexcept {
+std::optional<ladder::RunOutcome> performUpdate(FrontEnd& frontEnd,
+                                                const ProgramParts& parts) noexcept {
   std::unique_ptr<ladder::RunLog> runLog;
   try {
     if (parts.makeLog) {
@@ -64,6 +65,7 @@ int runUpdate(FrontEnd& frontEnd, const ProgramParts& parts) noexcept {
   ladder::RunLog& log = runLog ? *runLog : ladder::noRunLog();
   log.note("Update " UPDATE_VERSION " started");
   EndWatch control(frontEnd.runControl(), log);
+  std::optional<ladder::RunOutcome> outcome;
   try {
     const ServerDialogViewFactory views = [&frontEnd](ServerDialogEvents& events) {
       return frontEnd.createServerDialogView(events);
@@ -73,6 +75,7 @@ int runUpdate(FrontEnd& frontEnd, const ProgramParts& parts) noexcept {
     TForm1 Form1(*database, parts.settingsPath(), control,
                  serverDialogFactory(views, parts.dialogServices), TForm1::Creation::RunStartUp,
                  &log);
+    outcome = std::move(Form1.outcome);
     // The dialog form is created at entry too, hidden. By now the run has asked to
     // end, so it gathers no server list that nothing would ever show.
     TFSqlServer::Services hidden = parts.dialogServices;
@@ -82,7 +85,9 @@ int runUpdate(FrontEnd& frontEnd, const ProgramParts& parts) noexcept {
     const TFSqlServer FSqlServer(Form1, views, std::move(hidden));
   } catch (...) {
     if (!control.ended()) {
-      endAfterFailure(control);
+      outcome = ladder::RunOutcome::connectionFailed(std::current_exception());
+      control.restorePointer();
+      closeRun(control, *outcome);
     }
   }
   if (!control.ended()) {
@@ -91,6 +96,11 @@ int runUpdate(FrontEnd& frontEnd, const ProgramParts& parts) noexcept {
     control.endRun();
   }
   frontEnd.runMessageLoop();
+  return outcome;
+}
+
+int runUpdate(FrontEnd& frontEnd, const ProgramParts& parts) noexcept {
+  static_cast<void>(performUpdate(frontEnd, parts));
   return 0;
 }
 

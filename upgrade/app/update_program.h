@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <functional>
 #include <memory>
+#include <optional>
 
 #include "PSqlServer.h"
 #include "database.h"
@@ -47,5 +48,10 @@ struct ProgramParts {
 // failed-connection message. The log gets the start with the program's version,
 // what the run notes, and the closing message.
 int runUpdate(FrontEnd& frontEnd, const ProgramParts& parts) noexcept;
+
+// The same run, saying how it ended: none when it ended without its closing
+// message, which should not happen.
+[[nodiscard]] std::optional<ladder::RunOutcome> performUpdate(FrontEnd& frontEnd,
+                                                              const ProgramParts& parts) noexcept;
 
 }  // namespace upgrade

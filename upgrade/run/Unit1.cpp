@@ -1,5 +1,6 @@
 #include "Unit1.h"
 
+#include <exception>
 #include <string>
 #include <utility>
 
@@ -35,6 +36,8 @@ TForm1::TForm1(Database& database, std::filesystem::path settingsPath, ladder::R
 }
 
 void TForm1::FormCreate() noexcept {
+  // Why the stored settings did not connect: the reason a failed connection gives.
+  std::exception_ptr notConnected;
   try {
     connected = false;
     ADOCon.close();
@@ -49,7 +52,8 @@ void TForm1::FormCreate() noexcept {
     } catch (...) {
       // Not reported on screen: the operator gets the chance to correct the
       // settings. The log keeps the driver's reason.
-      ladder::noteConnectAttempt(*log_, "start-up", ADOCon.target(), std::current_exception());
+      notConnected = std::current_exception();
+      ladder::noteConnectAttempt(*log_, "start-up", ADOCon.target(), notConnected);
       try {
         connectThroughDialog(stored);
       } catch (...) {
@@ -60,15 +64,23 @@ void TForm1::FormCreate() noexcept {
     // Nothing the operator could act on (out of memory, say); the run must still
     // end with its message rather than stay without a window.
     connected = false;
-    endAfterFailure(*control_);
+    control_->restorePointer();
+    finish(ladder::RunOutcome::connectionFailed(std::current_exception()));
     return;
   }
   if (!connected) {
-    control_->showMessage(ladder::kMessageTitle, kConnectionFailed);
-    control_->endRun();
+    finish(ladder::RunOutcome::connectionFailed(notConnected));
     return;
   }
-  ladder::runLadder(ADOCon.database(), ado1, *control_, *log_);
+  control_->showBusyPointer();
+  ladder::RunOutcome upgraded = ladder::runLadder(ADOCon.database(), ado1, *log_);
+  control_->restorePointer();
+  finish(std::move(upgraded));
+}
+
+void TForm1::finish(ladder::RunOutcome how) noexcept {
+  outcome = std::move(how);
+  closeRun(*control_, *outcome);
 }
 
 void TForm1::connectThroughDialog(const ConnectionSettings& stored) {
@@ -91,9 +103,14 @@ void TForm1::connectThroughDialog(const ConnectionSettings& stored) {
   control_->showBusyPointer();
 }
 
-void endAfterFailure(ladder::RunControl& control) noexcept {
-  control.restorePointer();
-  control.showMessage(ladder::kMessageTitle, kConnectionFailed);
+void closeRun(ladder::RunControl& control, const ladder::RunOutcome& outcome) noexcept {
+  ladder::ClosingMessage message;
+  try {
+    message = ladder::closingMessage(outcome);
+  } catch (...) {
+    // Out of memory for the text: the box and the end request must still come.
+  }
+  control.showMessage(message.title, message.text);
   control.endRun();
 }
 

@@ -4,11 +4,10 @@
 // the program.
 #pragma once
 
-#include <exception>
 #include <filesystem>
 #include <functional>
 #include <memory>
-#include <string_view>
+#include <optional>
 
 #include "connection_settings.h"
 #include "database.h"
@@ -18,8 +17,6 @@
 #include "step_query.h"
 
 namespace upgrade {
-
-inline constexpr std::string_view kConnectionFailed = "服务器连接失败！";
 
 class TForm1;
 
@@ -48,6 +45,8 @@ class TForm1 {
   // Set by whoever opens ADOCon: the start-up attempt or the dialog's Connect.
   bool connected = false;
   SettingsFile settings;
+  // How the run ended, once it has: what its closing message was made from.
+  std::optional<ladder::RunOutcome> outcome;
 
   // The pointer, messages and end of the run, for the dialog as well.
   [[nodiscard]] ladder::RunControl& control() const noexcept { return *control_; }
@@ -62,14 +61,16 @@ class TForm1 {
 
  private:
   void connectThroughDialog(const ConnectionSettings& stored);
+  // Keeps the outcome and closes the run with it.
+  void finish(ladder::RunOutcome how) noexcept;
 
   ladder::RunControl* control_;
   ladder::RunLog* log_;
   ServerDialogFactory createDialog_;
 };
 
-// Ends a run that failed before its closing message: the normal pointer, the
-// failed-connection message, the end request.
-void endAfterFailure(ladder::RunControl& control) noexcept;
+// Shows the run's one closing message, made from its outcome, then asks the program
+// to end. The pointer is the caller's: restore it first where it may be busy.
+void closeRun(ladder::RunControl& control, const ladder::RunOutcome& outcome) noexcept;
 
 }  // namespace upgrade
