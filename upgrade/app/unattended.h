@@ -30,11 +30,11 @@ class ClosedDialogView final : public ServerDialogView {
 
 // A front end without a toolkit. Its dialog closes as soon as it is shown, as if
 // given up; its one message is written, with a line break, to out.
-class UnattendedFrontEnd final : public FrontEnd, private ladder::RunControl {
+class UnattendedFrontEnd final : public FrontEnd, private RunControl {
  public:
   explicit UnattendedFrontEnd(std::FILE* out) noexcept : out_(out) {}
 
-  ladder::RunControl& runControl() noexcept override { return *this; }
+  RunControl& runControl() noexcept override { return *this; }
   std::unique_ptr<ServerDialogView> createServerDialogView(ServerDialogEvents& events) override;
   void runMessageLoop() noexcept override {}
 

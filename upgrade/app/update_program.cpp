@@ -15,9 +15,9 @@ namespace {
 
 // The front end's run control, noting whether the run has asked to end: after
 // that, the run's one message has been shown. That message goes to the log too.
-class EndWatch final : public ladder::RunControl {
+class EndWatch final : public RunControl {
  public:
-  EndWatch(ladder::RunControl& inner, ladder::RunLog& log) noexcept : inner_(inner), log_(log) {}
+  EndWatch(RunControl& inner, ladder::RunLog& log) noexcept : inner_(inner), log_(log) {}
 
   void showBusyPointer() noexcept override { inner_.showBusyPointer(); }
   void restorePointer() noexcept override { inner_.restorePointer(); }
@@ -32,7 +32,7 @@ class EndWatch final : public ladder::RunControl {
   [[nodiscard]] bool ended() const noexcept { return ended_; }
 
  private:
-  ladder::RunControl& inner_;
+  RunControl& inner_;
   ladder::RunLog& log_;
   bool ended_ = false;
 };

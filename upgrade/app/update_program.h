@@ -9,23 +9,11 @@
 
 #include "PSqlServer.h"
 #include "database.h"
+#include "front_end.h"
 #include "ladder.h"
 #include "server_dialog_view.h"
 
 namespace upgrade {
-
-// What a toolkit supplies.
-class FrontEnd {
- public:
-  virtual ~FrontEnd() = default;
-  // The run's pointer, message boxes and end request.
-  virtual ladder::RunControl& runControl() noexcept = 0;
-  // The server connection dialog's view, hidden.
-  virtual std::unique_ptr<ServerDialogView> createServerDialogView(ServerDialogEvents& events) = 0;
-  // The program's own message loop: it only receives the request to end, and ends
-  // at once if that was made before it started.
-  virtual void runMessageLoop() noexcept = 0;
-};
 
 // What the run is built from beyond the front end.
 struct ProgramParts {

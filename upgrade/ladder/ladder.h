@@ -27,22 +27,6 @@ struct Step {
 // All 32 rows, in run order.
 std::span<const Step> ladderSteps();
 
-// The run's pointer, messages and end: the one seam between the run and the
-// toolkit around it, used by the driver, start-up and the server dialog alike.
-// None of it may fail, so that every way out of the run can rely on it.
-class RunControl {
- public:
-  virtual ~RunControl() = default;
-  // Like a screen cursor setting, not a stack: showing it twice and restoring it
-  // once leaves the normal pointer.
-  virtual void showBusyPointer() noexcept = 0;
-  virtual void restorePointer() noexcept = 0;
-  // A message box with the information icon; returns when it is dismissed.
-  virtual void showMessage(std::string_view title, std::string_view text) noexcept = 0;
-  // Asks the program to end once the current handler returns.
-  virtual void endRun() noexcept = 0;
-};
-
 // Runs every step with the step protocol, in ladder order, until one fails: the
 // outcome is Upgraded, or StepFailed at that step, which is rolled back, with what
 // it was doing and why. Never throws. Each step that runs, each failure and each

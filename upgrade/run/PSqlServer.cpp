@@ -106,7 +106,7 @@ void TFSqlServer::ButtonClick(DialogButton button) {
 }
 
 void TFSqlServer::RzBitBtn1Click() {
-  ladder::RunControl& control = form_.control();
+  RunControl& control = form_.control();
   std::exception_ptr failure;
   bool tried = false;
   bool opened = false;

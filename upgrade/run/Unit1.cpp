@@ -10,18 +10,18 @@ namespace {
 // Restores the normal pointer however the scope is left.
 class NormalPointerOnExit {
  public:
-  explicit NormalPointerOnExit(ladder::RunControl& control) noexcept : control_(control) {}
+  explicit NormalPointerOnExit(RunControl& control) noexcept : control_(control) {}
   ~NormalPointerOnExit() { control_.restorePointer(); }
   NormalPointerOnExit(const NormalPointerOnExit&) = delete;
   NormalPointerOnExit& operator=(const NormalPointerOnExit&) = delete;
 
  private:
-  ladder::RunControl& control_;
+  RunControl& control_;
 };
 
 }  // namespace
 
-TForm1::TForm1(Database& database, std::filesystem::path settingsPath, ladder::RunControl& control,
+TForm1::TForm1(Database& database, std::filesystem::path settingsPath, RunControl& control,
                ServerDialogFactory createDialog, Creation creation, ladder::RunLog* log)
     : ADOCon(database),
       ado1(database),
@@ -101,17 +101,6 @@ void TForm1::connectThroughDialog(const ConnectionSettings& stored) {
   control_->restorePointer();
   dialog->showModal();
   control_->showBusyPointer();
-}
-
-void closeRun(ladder::RunControl& control, const ladder::RunOutcome& outcome) noexcept {
-  ladder::ClosingMessage message;
-  try {
-    message = ladder::closingMessage(outcome);
-  } catch (...) {
-    // Out of memory for the text: the box and the end request must still come.
-  }
-  control.showMessage(message.title, message.text);
-  control.endRun();
 }
 
 }  // namespace upgrade

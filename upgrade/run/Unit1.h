@@ -12,6 +12,7 @@
 #include "connection_settings.h"
 #include "database.h"
 #include "ladder.h"
+#include "run_control.h"
 #include "server_dialog.h"
 #include "settings_file.h"
 #include "step_query.h"
@@ -34,7 +35,7 @@ class TForm1 {
   };
 
   // The run notes its connection attempts and the ladder's steps in `log`, if given.
-  TForm1(Database& database, std::filesystem::path settingsPath, ladder::RunControl& control,
+  TForm1(Database& database, std::filesystem::path settingsPath, RunControl& control,
          ServerDialogFactory createDialog, Creation creation = Creation::RunStartUp,
          ladder::RunLog* log = nullptr);
   TForm1(const TForm1&) = delete;
@@ -49,7 +50,7 @@ class TForm1 {
   std::optional<ladder::RunOutcome> outcome;
 
   // The pointer, messages and end of the run, for the dialog as well.
-  [[nodiscard]] ladder::RunControl& control() const noexcept { return *control_; }
+  [[nodiscard]] RunControl& control() const noexcept { return *control_; }
   // The run log, for the dialog as well.
   [[nodiscard]] ladder::RunLog& log() const noexcept { return *log_; }
 
@@ -64,13 +65,9 @@ class TForm1 {
   // Keeps the outcome and closes the run with it.
   void finish(ladder::RunOutcome how) noexcept;
 
-  ladder::RunControl* control_;
+  RunControl* control_;
   ladder::RunLog* log_;
   ServerDialogFactory createDialog_;
 };
-
-// Shows the run's one closing message, made from its outcome, then asks the program
-// to end. The pointer is the caller's: restore it first where it may be busy.
-void closeRun(ladder::RunControl& control, const ladder::RunOutcome& outcome) noexcept;
 
 }  // namespace upgrade

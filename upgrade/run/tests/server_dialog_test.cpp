@@ -67,7 +67,7 @@ class RecordingDatabase final : public Database {
   std::string reachable_;
 };
 
-class RecordingControl final : public ladder::RunControl {
+class RecordingControl final : public RunControl {
  public:
   explicit RecordingControl(Record& record) : record_(record) {}
   void showBusyPointer() noexcept override {

@@ -21,7 +21,7 @@ namespace {
 namespace fs = std::filesystem;
 using Kind = JournalEntry::Kind;
 
-class RecordingUi final : public ladder::RunControl {
+class RecordingUi final : public RunControl {
  public:
   void showBusyPointer() noexcept override { events.push_back("busy"); }
   void restorePointer() noexcept override { events.push_back("normal"); }
