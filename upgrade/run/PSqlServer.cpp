@@ -16,6 +16,40 @@ constexpr std::string_view kConnectError = "服务器连接出错，请重新启
 constexpr std::string_view kProgramOnFailedConnect = "Update.exe";
 constexpr std::string_view kProgramOnAbandon = "update.exe";
 
+// Enter in a field: the field that gets the focus next, or none to connect. Server,
+// database name, password, port, then Connect, although the Tab order is server,
+// password, port, Connect, Abandon, database name.
+struct EnterStep {
+  DialogField from;
+  std::optional<DialogField> to;
+};
+constexpr EnterStep kEnterWalk[] = {
+    {DialogField::RzComboBox1, DialogField::RzComboBox2},
+    {DialogField::RzComboBox2, DialogField::RzEdit1},
+    {DialogField::RzEdit1, DialogField::RzEdit2},
+    {DialogField::RzEdit2, std::nullopt},
+};
+
+// The blanks that are trimmed from the values before they are used: every
+// character up to and including the space, at either end.
+std::string trimBlanks(std::string_view text) {
+  const auto blank = [](char c) { return static_cast<unsigned char>(c) <= ' '; };
+  while (!text.empty() && blank(text.front())) {
+    text.remove_prefix(1);
+  }
+  while (!text.empty() && blank(text.back())) {
+    text.remove_suffix(1);
+  }
+  return std::string(text);
+}
+
+// The port as typed, read as a whole number: decimal, or hexadecimal after "$" or
+// "0x"; leading spaces and tabs are allowed. The settings file's own reading, so
+// that a port reads the same in both.
+std::optional<int> portFromText(std::string_view text) {
+  return parseProfileInteger(text);
+}
+
 }  // namespace
 
 TFSqlServer::TFSqlServer(TForm1& form, const ServerDialogViewFactory& createView, Services services)
@@ -183,22 +217,6 @@ ServerDialogFactory serverDialogFactory(ServerDialogViewFactory createView,
   return [createView = std::move(createView), services = std::move(services)](TForm1& form) {
     return std::make_unique<TFSqlServer>(form, createView, services);
   };
-}
-
-std::string trimBlanks(std::string_view text) {
-  const auto blank = [](char c) { return static_cast<unsigned char>(c) <= ' '; };
-  while (!text.empty() && blank(text.front())) {
-    text.remove_prefix(1);
-  }
-  while (!text.empty() && blank(text.back())) {
-    text.remove_suffix(1);
-  }
-  return std::string(text);
-}
-
-std::optional<int> portFromText(std::string_view text) {
-  // The settings file's own reading, so that a port reads the same in both.
-  return parseProfileInteger(text);
 }
 
 }  // namespace upgrade
