@@ -64,7 +64,7 @@ double measure(const char* label, const std::function<double()>& body) {
   return seconds;
 }
 
-class NoRun final : public upgrade::ladder::RunControl {
+class NoRun final : public upgrade::RunControl {
  public:
   void showBusyPointer() noexcept override {}
   void restorePointer() noexcept override {}

@@ -13,7 +13,6 @@
 #include <string>
 
 #include "ladder.h"
-#include "ladder_journal.h"
 #include "odbc_database.h"
 #include "odbc_test_config.h"
 #include "process_figures.h"
@@ -29,13 +28,13 @@ std::string runOnce(std::chrono::nanoseconds& spent) {
   TdsPeer peer;
   const upgrade::ConnectionTarget target{"127.0.0.1," + std::to_string(peer.port()), "Kvb", "sa",
                                          "secret"};
-  upgrade::ladder::testing::QuietControl control;
+  upgrade::ladder::RunOutcome outcome;
   const auto start = Clock::now();
   try {
     upgrade::OdbcDatabase db;
     db.open(target, std::chrono::seconds(15));
     upgrade::ladder::StepQuery query(db);
-    upgrade::ladder::runLadder(db, query, control);
+    outcome = upgrade::ladder::runLadder(db, query);
     db.close();
   } catch (const std::exception& e) {
     return std::string("could not connect: ") + e.what();
@@ -46,8 +45,8 @@ std::string runOnce(std::chrono::nanoseconds& spent) {
   for (const auto& violation : peer.violations()) {
     problem += "the peer did not understand: " + violation + "\n";
   }
-  if (control.message != upgrade::ladder::kUpgradeSucceeded) {
-    problem += "closing message \"" + control.message + "\"\n";
+  if (outcome.kind != upgrade::ladder::RunOutcome::Kind::Upgraded) {
+    problem += "closing message \"" + upgrade::ladder::closingMessage(outcome).text + "\"\n";
   }
   if (peer.committedVersion() != upgrade::ladder::kLastVersion) {
     problem += "ended at " + peer.committedVersion().value_or("(no version)") + "\n";

@@ -28,24 +28,15 @@ class ClosedDialogView final : public ServerDialogView {
   void close() override {}
 };
 
-// How an unattended run ended.
-inline constexpr int kExitUpgraded = 0;          // "升级成功！"
-inline constexpr int kExitUnexpected = 1;        // the run ended without its message
-inline constexpr int kExitConnectionFailed = 2;  // "服务器连接失败！"
-inline constexpr int kExitStepFailed = 3;        // "向V…升级时失败！"
-
 // A front end without a toolkit. Its dialog closes as soon as it is shown, as if
 // given up; its one message is written, with a line break, to out.
-class UnattendedFrontEnd final : public FrontEnd, private ladder::RunControl {
+class UnattendedFrontEnd final : public FrontEnd, private RunControl {
  public:
   explicit UnattendedFrontEnd(std::FILE* out) noexcept : out_(out) {}
 
-  ladder::RunControl& runControl() noexcept override { return *this; }
+  RunControl& runControl() noexcept override { return *this; }
   std::unique_ptr<ServerDialogView> createServerDialogView(ServerDialogEvents& events) override;
   void runMessageLoop() noexcept override {}
-
-  // The status for the message the run closed with.
-  [[nodiscard]] int exitStatus() const noexcept;
 
  private:
   void showBusyPointer() noexcept override {}
@@ -54,11 +45,10 @@ class UnattendedFrontEnd final : public FrontEnd, private ladder::RunControl {
   void endRun() noexcept override {}
 
   std::FILE* out_;
-  int status_ = kExitUnexpected;
 };
 
 // The whole unattended run on parts: no server list is gathered, since no dialog
-// is shown. Returns the exit status.
+// is shown. Returns the exit status that the run's outcome gives.
 int runUnattended(ProgramParts parts, std::FILE* out = stdout) noexcept;
 
 }  // namespace upgrade

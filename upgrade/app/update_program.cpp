@@ -15,17 +15,14 @@ namespace {
 
 // The front end's run control, noting whether the run has asked to end: after
 // that, the run's one message has been shown. That message goes to the log too.
-class EndWatch final : public ladder::RunControl {
+class EndWatch final : public RunControl {
  public:
-  EndWatch(ladder::RunControl& inner, ladder::RunLog& log) noexcept : inner_(inner), log_(log) {}
+  EndWatch(RunControl& inner, ladder::RunLog& log) noexcept : inner_(inner), log_(log) {}
 
   void showBusyPointer() noexcept override { inner_.showBusyPointer(); }
   void restorePointer() noexcept override { inner_.restorePointer(); }
   void showMessage(std::string_view title, std::string_view text) noexcept override {
-    try {
-      log_.note("message: " + std::string(text));
-    } catch (...) {
-    }
+    ladder::note(log_, [&] { return "message: " + std::string(text); });
     inner_.showMessage(title, text);
   }
   void endRun() noexcept override {
@@ -35,7 +32,7 @@ class EndWatch final : public ladder::RunControl {
   [[nodiscard]] bool ended() const noexcept { return ended_; }
 
  private:
-  ladder::RunControl& inner_;
+  RunControl& inner_;
   ladder::RunLog& log_;
   bool ended_ = false;
 };
@@ -54,7 +51,8 @@ ProgramParts productionParts() {
   return parts;
 }
 
-int runUpdate(FrontEnd& frontEnd, const ProgramParts& parts) noexcept {
+std::optional<ladder::RunOutcome> performUpdate(FrontEnd& frontEnd,
+                                                const ProgramParts& parts) noexcept {
   std::unique_ptr<ladder::RunLog> runLog;
   try {
     if (parts.makeLog) {
@@ -66,6 +64,7 @@ int runUpdate(FrontEnd& frontEnd, const ProgramParts& parts) noexcept {
   ladder::RunLog& log = runLog ? *runLog : ladder::noRunLog();
   log.note("Update " UPDATE_VERSION " started");
   EndWatch control(frontEnd.runControl(), log);
+  std::optional<ladder::RunOutcome> outcome;
   try {
     const ServerDialogViewFactory views = [&frontEnd](ServerDialogEvents& events) {
       return frontEnd.createServerDialogView(events);
@@ -75,6 +74,7 @@ int runUpdate(FrontEnd& frontEnd, const ProgramParts& parts) noexcept {
     TForm1 Form1(*database, parts.settingsPath(), control,
                  serverDialogFactory(views, parts.dialogServices), TForm1::Creation::RunStartUp,
                  &log);
+    outcome = std::move(Form1.outcome);
     // The dialog form is created at entry too, hidden. By now the run has asked to
     // end, so it gathers no server list that nothing would ever show.
     TFSqlServer::Services hidden = parts.dialogServices;
@@ -84,7 +84,9 @@ int runUpdate(FrontEnd& frontEnd, const ProgramParts& parts) noexcept {
     const TFSqlServer FSqlServer(Form1, views, std::move(hidden));
   } catch (...) {
     if (!control.ended()) {
-      endAfterFailure(control);
+      outcome = ladder::RunOutcome::connectionFailed(std::current_exception());
+      control.restorePointer();
+      closeRun(control, *outcome);
     }
   }
   if (!control.ended()) {
@@ -93,6 +95,11 @@ int runUpdate(FrontEnd& frontEnd, const ProgramParts& parts) noexcept {
     control.endRun();
   }
   frontEnd.runMessageLoop();
+  return outcome;
+}
+
+int runUpdate(FrontEnd& frontEnd, const ProgramParts& parts) noexcept {
+  static_cast<void>(performUpdate(frontEnd, parts));
   return 0;
 }
 

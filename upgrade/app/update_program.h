@@ -5,26 +5,15 @@
 #include <filesystem>
 #include <functional>
 #include <memory>
+#include <optional>
 
 #include "PSqlServer.h"
 #include "database.h"
+#include "front_end.h"
 #include "ladder.h"
 #include "server_dialog_view.h"
 
 namespace upgrade {
-
-// What a toolkit supplies.
-class FrontEnd {
- public:
-  virtual ~FrontEnd() = default;
-  // The run's pointer, message boxes and end request.
-  virtual ladder::RunControl& runControl() noexcept = 0;
-  // The server connection dialog's view, hidden.
-  virtual std::unique_ptr<ServerDialogView> createServerDialogView(ServerDialogEvents& events) = 0;
-  // The program's own message loop: it only receives the request to end, and ends
-  // at once if that was made before it started.
-  virtual void runMessageLoop() noexcept = 0;
-};
 
 // What the run is built from beyond the front end.
 struct ProgramParts {
@@ -47,5 +36,10 @@ struct ProgramParts {
 // failed-connection message. The log gets the start with the program's version,
 // what the run notes, and the closing message.
 int runUpdate(FrontEnd& frontEnd, const ProgramParts& parts) noexcept;
+
+// The same run, saying how it ended: none when it ended without its closing
+// message, which should not happen.
+[[nodiscard]] std::optional<ladder::RunOutcome> performUpdate(FrontEnd& frontEnd,
+                                                              const ProgramParts& parts) noexcept;
 
 }  // namespace upgrade

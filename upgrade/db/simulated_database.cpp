@@ -41,9 +41,8 @@ const std::string* textParam(const Params& params, std::string_view name) {
 SimulatedDatabase::SimulatedDatabase(Options options)
     : options_(std::move(options)), version_(options_.version), xmlbRows_(options_.xmlbRows) {}
 
-void SimulatedDatabase::open(const ConnectionTarget& target,
+void SimulatedDatabase::open(const ConnectionTarget& /*target*/,
                              std::chrono::seconds /*loginTimeout*/) {
-  target_ = target;
   if (options_.failOpen) {
     open_ = false;
     throw DatabaseError("simulated: the server does not answer");

@@ -56,7 +56,6 @@ class SimulatedDatabase final : public Database {
   // The committed version (what a later run would read).
   [[nodiscard]] const std::optional<std::string>& version() const noexcept { return version_; }
   [[nodiscard]] int xmlbRows() const noexcept { return xmlbRows_; }
-  [[nodiscard]] const ConnectionTarget& lastTarget() const noexcept { return target_; }
 
  private:
   void failIfAsked(JournalEntry& entry);
@@ -68,7 +67,6 @@ class SimulatedDatabase final : public Database {
   std::optional<std::string> pendingVersion_;
   int xmlbRows_ = 0;
   int pendingXmlbRows_ = 0;
-  ConnectionTarget target_;
   std::vector<JournalEntry> journal_;
 };
 

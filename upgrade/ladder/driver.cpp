@@ -45,7 +45,7 @@ constexpr std::array<Step, 32> kSteps{{
     {"1.0.0.0.30", "1.0.0.0.31", steps::from30},
 }};
 
-// What a step was doing when it failed, for the log.
+// What a step was doing when it failed, as the outcome and the log say it.
 std::string failedAt(const char* phase, const StepQuery& query) {
   if (phase != nullptr) {
     return phase;
@@ -53,34 +53,21 @@ std::string failedAt(const char* phase, const StepQuery& query) {
   return "\"" + std::string(firstLine(query.readText())) + "\"";
 }
 
-std::string reasonOf(const std::exception_ptr& failure) {
-  try {
-    std::rethrow_exception(failure);
-  } catch (const std::exception& e) {
-    return e.what();
-  } catch (...) {
-    return "an unknown failure";
-  }
-}
-
-// Notes a step's outcome; a note that cannot be made is dropped.
-template <typename Make>
-void note(RunLog& log, Make make) noexcept {
-  try {
-    log.note(make());
-  } catch (...) {
-  }
-}
-
 std::string stepName(const Step& step) {
   return "step " + std::string(step.precondition) + " -> " + std::string(step.next);
+}
+
+StepName nameOf(const Step& step) noexcept {
+  return {step.precondition, step.next};
 }
 
 // One transaction: version read, and when it matches the body and the version
 // update; then commit. Any failure rolls back; a rollback that fails as well (the
 // connection is gone) changes nothing about the outcome. Only steps that ran, or
-// failed, are noted: a skipped step is one version read.
-bool runStep(Database& db, StepQuery& query, const Step& step, RunLog& log) noexcept {
+// failed, are noted: a skipped step is one version read. False when the step
+// failed, which outcome then says.
+bool runStep(Database& db, StepQuery& query, const Step& step, RunLog& log,
+             RunOutcome& outcome) noexcept {
   // A statement of the step query is running when this is null.
   const char* phase = "begin transaction";
   bool ran = false;
@@ -96,14 +83,18 @@ bool runStep(Database& db, StepQuery& query, const Step& step, RunLog& log) noex
     query.close();
     phase = "commit";
     db.commit();
-    if (ran) {
-      note(log, [&] { return stepName(step) + ": committed"; });
-    }
-    return true;
   } catch (...) {
     const std::exception_ptr failure = std::current_exception();
+    outcome.kind = RunOutcome::Kind::StepFailed;
+    outcome.failedStep = nameOf(step);
+    try {
+      outcome.failedAt = failedAt(phase, query);
+      outcome.reason = reasonOf(failure);
+    } catch (...) {
+      // Out of memory: the outcome still names the step.
+    }
     note(log, [&] {
-      return stepName(step) + ": failed at " + failedAt(phase, query) + ": " + reasonOf(failure);
+      return stepName(step) + ": failed at " + outcome.failedAt + ": " + outcome.reason;
     });
     query.close();
     try {
@@ -115,12 +106,15 @@ bool runStep(Database& db, StepQuery& query, const Step& step, RunLog& log) noex
     }
     return false;
   }
-}
-
-void finish(RunControl& control, std::string_view text) noexcept {
-  control.restorePointer();
-  control.showMessage(kMessageTitle, text);
-  control.endRun();
+  if (ran) {
+    try {
+      outcome.applied.push_back(nameOf(step));
+    } catch (...) {
+      // Out of memory: only the list of applied steps lacks it.
+    }
+    note(log, [&] { return stepName(step) + ": committed"; });
+  }
+  return true;
 }
 
 }  // namespace
@@ -129,40 +123,14 @@ std::span<const Step> ladderSteps() {
   return kSteps;
 }
 
-std::string failureMessage(std::string_view next) {
-  std::string text = "向V";
-  text += next;
-  text += "升级时失败！";
-  return text;
-}
-
-RunLog& noRunLog() noexcept {
-  class Discard final : public RunLog {
-   public:
-    void note(std::string_view /*event*/) noexcept override {}
-  };
-  static Discard discard;
-  return discard;
-}
-
-std::string_view firstLine(std::string_view text) noexcept {
-  return text.substr(0, text.find_first_of("\r\n"));
-}
-
-void runLadder(Database& db, StepQuery& query, RunControl& control, RunLog& log) noexcept {
-  control.showBusyPointer();
+RunOutcome runLadder(Database& db, StepQuery& query, RunLog& log) noexcept {
+  RunOutcome outcome;
   for (const Step& step : kSteps) {
-    if (!runStep(db, query, step, log)) {
-      std::string message;
-      try {
-        message = failureMessage(step.next);
-      } catch (...) {
-      }
-      finish(control, message);
-      return;
+    if (!runStep(db, query, step, log, outcome)) {
+      break;
     }
   }
-  finish(control, kUpgradeSucceeded);
+  return outcome;
 }
 
 }  // namespace upgrade::ladder

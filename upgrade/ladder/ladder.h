@@ -7,14 +7,13 @@
 #include <string_view>
 
 #include "database.h"
+#include "outcome.h"
 #include "run_log.h"
 #include "statements.h"
 #include "step_query.h"
 
 namespace upgrade::ladder {
 
-inline constexpr std::string_view kMessageTitle = "提示信息";
-inline constexpr std::string_view kUpgradeSucceeded = "升级成功！";
 inline constexpr std::string_view kLastVersion = "1.0.0.0.31";
 
 using StepBody = void (*)(Body&);
@@ -28,30 +27,11 @@ struct Step {
 // All 32 rows, in run order.
 std::span<const Step> ladderSteps();
 
-// "向V" + next + "升级时失败！"
-std::string failureMessage(std::string_view next);
-
-// The run's pointer, messages and end: the one seam between the run and the
-// toolkit around it, used by the driver, start-up and the server dialog alike.
-// None of it may fail, so that every way out of the run can rely on it.
-class RunControl {
- public:
-  virtual ~RunControl() = default;
-  // Like a screen cursor setting, not a stack: showing it twice and restoring it
-  // once leaves the normal pointer.
-  virtual void showBusyPointer() noexcept = 0;
-  virtual void restorePointer() noexcept = 0;
-  // A message box with the information icon; returns when it is dismissed.
-  virtual void showMessage(std::string_view title, std::string_view text) noexcept = 0;
-  // Asks the program to end once the current handler returns.
-  virtual void endRun() noexcept = 0;
-};
-
-// Runs every step with the step protocol, shows the one closing message and ends
-// the run. Never throws: whatever fails ends the run with the failing step's
-// message. Each step that runs, each failure and each tolerated failure is noted
-// in the log.
-void runLadder(Database& db, StepQuery& query, RunControl& control,
-               RunLog& log = noRunLog()) noexcept;
+// Runs every step with the step protocol, in ladder order, until one fails: the
+// outcome is Upgraded, or StepFailed at that step, which is rolled back, with what
+// it was doing and why. Never throws. Each step that runs, each failure and each
+// tolerated failure is noted in the log. Showing the outcome is the caller's.
+[[nodiscard]] RunOutcome runLadder(Database& db, StepQuery& query,
+                                   RunLog& log = noRunLog()) noexcept;
 
 }  // namespace upgrade::ladder

@@ -14,20 +14,6 @@
 
 namespace {
 
-class PrintingControl final : public upgrade::ladder::RunControl {
- public:
-  void showBusyPointer() noexcept override {}
-  void restorePointer() noexcept override {}
-  void showMessage(std::string_view title, std::string_view text) noexcept override {
-    title_ = title;
-    text_ = text;
-  }
-  void endRun() noexcept override {}
-
-  std::string title_;
-  std::string text_;
-};
-
 void usage(std::FILE* out) {
   std::fputs(
       "usage: ladder-transcript [--version TEXT] [--xmlb-rows N] [--fail TEXT]...\n"
@@ -72,16 +58,16 @@ int main(int argc, char** argv) {
   upgrade::SimulatedDatabase db(std::move(options));
   db.open({}, std::chrono::seconds(15));
   upgrade::ladder::StepQuery query(db);
-  PrintingControl control;
-  upgrade::ladder::runLadder(db, query, control);
+  const upgrade::ladder::ClosingMessage message =
+      upgrade::ladder::closingMessage(upgrade::ladder::runLadder(db, query));
 
   std::string out;
   for (const auto& entry : db.journal()) {
     out += upgrade::toJsonLine(entry);
     out += '\n';
   }
-  out += "{\"op\":\"message\",\"title\":" + upgrade::jsonString(control.title_) +
-         ",\"text\":" + upgrade::jsonString(control.text_) + "}\n";
+  out += "{\"op\":\"message\",\"title\":" + upgrade::jsonString(message.title) +
+         ",\"text\":" + upgrade::jsonString(message.text) + "}\n";
   std::fwrite(out.data(), 1, out.size(), stdout);
   return std::fflush(stdout) == 0 ? 0 : 1;
 }

@@ -53,11 +53,7 @@ void Body::tolerant(std::string_view text) {
     if (!query_->database().transactionActive()) {
       throw DatabaseError("the server ended the transaction after a tolerated failure");
     }
-    try {
-      log_->note("tolerated: " + std::string(firstLine(text)) + ": " + e.what());
-    } catch (...) {
-      // Only the note is lost.
-    }
+    note(*log_, [&] { return "tolerated: " + std::string(firstLine(text)) + ": " + e.what(); });
   }
 }
 

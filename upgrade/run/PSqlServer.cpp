@@ -16,6 +16,40 @@ constexpr std::string_view kConnectError = "服务器连接出错，请重新启
 constexpr std::string_view kProgramOnFailedConnect = "Update.exe";
 constexpr std::string_view kProgramOnAbandon = "update.exe";
 
+// Enter in a field: the field that gets the focus next, or none to connect. Server,
+// database name, password, port, then Connect, although the Tab order is server,
+// password, port, Connect, Abandon, database name.
+struct EnterStep {
+  DialogField from;
+  std::optional<DialogField> to;
+};
+constexpr EnterStep kEnterWalk[] = {
+    {DialogField::RzComboBox1, DialogField::RzComboBox2},
+    {DialogField::RzComboBox2, DialogField::RzEdit1},
+    {DialogField::RzEdit1, DialogField::RzEdit2},
+    {DialogField::RzEdit2, std::nullopt},
+};
+
+// The blanks that are trimmed from the values before they are used: every
+// character up to and including the space, at either end.
+std::string trimBlanks(std::string_view text) {
+  const auto blank = [](char c) { return static_cast<unsigned char>(c) <= ' '; };
+  while (!text.empty() && blank(text.front())) {
+    text.remove_prefix(1);
+  }
+  while (!text.empty() && blank(text.back())) {
+    text.remove_suffix(1);
+  }
+  return std::string(text);
+}
+
+// The port as typed, read as a whole number: decimal, or hexadecimal after "$" or
+// "0x"; leading spaces and tabs are allowed. The settings file's own reading, so
+// that a port reads the same in both.
+std::optional<int> portFromText(std::string_view text) {
+  return parseProfileInteger(text);
+}
+
 }  // namespace
 
 TFSqlServer::TFSqlServer(TForm1& form, const ServerDialogViewFactory& createView, Services services)
@@ -106,8 +140,9 @@ void TFSqlServer::ButtonClick(DialogButton button) {
 }
 
 void TFSqlServer::RzBitBtn1Click() {
-  ladder::RunControl& control = form_.control();
+  RunControl& control = form_.control();
   std::exception_ptr failure;
+  bool tried = false;
   bool opened = false;
   try {
     const std::string server = trimBlanks(view_->text(DialogField::RzComboBox1));
@@ -116,15 +151,11 @@ void TFSqlServer::RzBitBtn1Click() {
     form_.ADOCon.close();
     form_.ADOCon.setConnection(password, database, server);
     control.showBusyPointer();
-    try {
-      form_.ADOCon.open();
-    } catch (...) {
-      noteConnectAttempt(form_.log(), "dialog", form_.ADOCon.target(), std::current_exception());
-      throw;
-    }
+    tried = true;
+    form_.ADOCon.open();
     form_.connected = true;
     opened = true;
-    noteConnectAttempt(form_.log(), "dialog", form_.ADOCon.target(), nullptr);
+    ladder::noteConnectAttempt(form_.log(), "dialog", form_.ADOCon.target(), nullptr);
     // Server and database name as typed; the password as it was used.
     SettingsFile& settings = form_.settings;
     settings.writeString(kDatabaseKey.section, kDatabaseKey.key,
@@ -146,7 +177,11 @@ void TFSqlServer::RzBitBtn1Click() {
   }
   if (opened) {
     // The connection worked; what failed is keeping it, which the log must say.
-    noteFailure(form_.log(), "dialog: save the settings to System.ini", failure);
+    ladder::note(form_.log(), [&] {
+      return "dialog: save the settings to System.ini: failed: " + ladder::reasonOf(failure);
+    });
+  } else if (tried) {
+    ladder::noteConnectAttempt(form_.log(), "dialog", form_.ADOCon.target(), failure);
   }
   // Where the program survives the ending below (it runs under another file name),
   // the dialog stays open; a half-finished Connect must not pass for a connection
@@ -182,22 +217,6 @@ ServerDialogFactory serverDialogFactory(ServerDialogViewFactory createView,
   return [createView = std::move(createView), services = std::move(services)](TForm1& form) {
     return std::make_unique<TFSqlServer>(form, createView, services);
   };
-}
-
-std::string trimBlanks(std::string_view text) {
-  const auto blank = [](char c) { return static_cast<unsigned char>(c) <= ' '; };
-  while (!text.empty() && blank(text.front())) {
-    text.remove_prefix(1);
-  }
-  while (!text.empty() && blank(text.back())) {
-    text.remove_suffix(1);
-  }
-  return std::string(text);
-}
-
-std::optional<int> portFromText(std::string_view text) {
-  // The settings file's own reading, so that a port reads the same in both.
-  return parseProfileInteger(text);
 }
 
 }  // namespace upgrade

@@ -50,39 +50,14 @@ class TFSqlServer final : public ServerDialog, private ServerDialogEvents {
   // Abandon.
   void RzBitBtn2Click();
 
-  [[nodiscard]] ServerDialogView& view() const noexcept { return *view_; }
-
  private:
   TForm1& form_;
   Services services_;
   std::unique_ptr<ServerDialogView> view_;
 };
 
-// Enter in a field: the field that gets the focus next, or none to connect. Server,
-// database name, password, port, then Connect, although the Tab order is server,
-// password, port, Connect, Abandon, database name.
-struct EnterStep {
-  DialogField from;
-  std::optional<DialogField> to;
-};
-inline constexpr EnterStep kEnterWalk[] = {
-    {DialogField::RzComboBox1, DialogField::RzComboBox2},
-    {DialogField::RzComboBox2, DialogField::RzEdit1},
-    {DialogField::RzEdit1, DialogField::RzEdit2},
-    {DialogField::RzEdit2, std::nullopt},
-};
-
 // The dialog as start-up creates it, with the given view and services.
 [[nodiscard]] ServerDialogFactory serverDialogFactory(ServerDialogViewFactory createView,
                                                       TFSqlServer::Services services);
-
-// The blanks that are trimmed from the values before they are used: every
-// character up to and including the space, at either end.
-[[nodiscard]] std::string trimBlanks(std::string_view text);
-
-// The port as typed, read as a whole number: decimal, or hexadecimal after "$" or
-// "0x"; leading spaces and tabs are allowed, as in the settings file. nullopt for
-// anything else.
-[[nodiscard]] std::optional<int> portFromText(std::string_view text);
 
 }  // namespace upgrade

@@ -1,5 +1,6 @@
 #include "Unit1.h"
 
+#include <exception>
 #include <optional>
 #include <string>
 #include <utility>
@@ -10,18 +11,18 @@ namespace {
 // Restores the normal pointer however the scope is left.
 class NormalPointerOnExit {
  public:
-  explicit NormalPointerOnExit(ladder::RunControl& control) noexcept : control_(control) {}
+  explicit NormalPointerOnExit(RunControl& control) noexcept : control_(control) {}
   ~NormalPointerOnExit() { control_.restorePointer(); }
   NormalPointerOnExit(const NormalPointerOnExit&) = delete;
   NormalPointerOnExit& operator=(const NormalPointerOnExit&) = delete;
 
  private:
-  ladder::RunControl& control_;
+  RunControl& control_;
 };
 
 }  // namespace
 
-TForm1::TForm1(Database& database, std::filesystem::path settingsPath, ladder::RunControl& control,
+TForm1::TForm1(Database& database, std::filesystem::path settingsPath, RunControl& control,
                ServerDialogFactory createDialog, Creation creation, ladder::RunLog* log)
     : ADOCon(database),
       ado1(database),
@@ -36,6 +37,8 @@ TForm1::TForm1(Database& database, std::filesystem::path settingsPath, ladder::R
 }
 
 void TForm1::FormCreate() noexcept {
+  // Why the stored settings did not connect: the reason a failed connection gives.
+  std::exception_ptr notConnected;
   try {
     connected = false;
     ADOCon.close();
@@ -44,8 +47,10 @@ void TForm1::FormCreate() noexcept {
     // cannot be read, the log says why, or the server they name is a mystery.
     if (const std::optional<std::string> why = settings.unreadableReason()) {
       const std::u8string path = settings.path().u8string();
-      log_->note("settings: " + std::string(path.begin(), path.end()) + " cannot be read (" + *why +
-                 "); the defaults stand in");
+      ladder::note(*log_, [&] {
+        return "settings: " + std::string(path.begin(), path.end()) + " cannot be read (" + *why +
+               "); the defaults stand in";
+      });
     }
     try {
       ADOCon.close();
@@ -53,11 +58,12 @@ void TForm1::FormCreate() noexcept {
       ADOCon.setConnection(stored.password, stored.database, stored.server);
       ADOCon.open();
       connected = true;
-      noteConnectAttempt(*log_, "start-up", ADOCon.target(), nullptr);
+      ladder::noteConnectAttempt(*log_, "start-up", ADOCon.target(), nullptr);
     } catch (...) {
       // Not reported on screen: the operator gets the chance to correct the
       // settings. The log keeps the driver's reason.
-      noteConnectAttempt(*log_, "start-up", ADOCon.target(), std::current_exception());
+      notConnected = std::current_exception();
+      ladder::noteConnectAttempt(*log_, "start-up", ADOCon.target(), notConnected);
       try {
         connectThroughDialog(stored);
       } catch (...) {
@@ -68,15 +74,23 @@ void TForm1::FormCreate() noexcept {
     // Nothing the operator could act on (out of memory, say); the run must still
     // end with its message rather than stay without a window.
     connected = false;
-    endAfterFailure(*control_);
+    control_->restorePointer();
+    finish(ladder::RunOutcome::connectionFailed(std::current_exception()));
     return;
   }
   if (!connected) {
-    control_->showMessage(ladder::kMessageTitle, kConnectionFailed);
-    control_->endRun();
+    finish(ladder::RunOutcome::connectionFailed(notConnected));
     return;
   }
-  ladder::runLadder(ADOCon.database(), ado1, *control_, *log_);
+  control_->showBusyPointer();
+  ladder::RunOutcome upgraded = ladder::runLadder(ADOCon.database(), ado1, *log_);
+  control_->restorePointer();
+  finish(std::move(upgraded));
+}
+
+void TForm1::finish(ladder::RunOutcome how) noexcept {
+  outcome = std::move(how);
+  closeRun(*control_, *outcome);
 }
 
 void TForm1::connectThroughDialog(const ConnectionSettings& stored) {
@@ -97,47 +111,6 @@ void TForm1::connectThroughDialog(const ConnectionSettings& stored) {
   control_->restorePointer();
   dialog->showModal();
   control_->showBusyPointer();
-}
-
-void noteFailure(ladder::RunLog& log, std::string event,
-                 const std::exception_ptr& failure) noexcept {
-  try {
-    event += ": failed";
-    try {
-      std::rethrow_exception(failure);
-    } catch (const std::exception& e) {
-      event += ": ";
-      event += e.what();
-    } catch (...) {
-      // Nothing more to say than that it failed.
-    }
-    log.note(event);
-  } catch (...) {
-    // Only the note is lost.
-  }
-}
-
-void noteConnectAttempt(ladder::RunLog& log, std::string_view who, const ConnectionTarget& target,
-                        const std::exception_ptr& failure) noexcept {
-  // Servers and drivers may echo the password in their messages.
-  log.keepSecret(target.password);
-  try {
-    std::string event = std::string(who) + ": connect to server \"" + target.server +
-                        "\", database \"" + target.database + "\" as " + target.user;
-    if (failure) {
-      noteFailure(log, std::move(event), failure);
-    } else {
-      log.note(event + ": connected");
-    }
-  } catch (...) {
-    // Only the note is lost.
-  }
-}
-
-void endAfterFailure(ladder::RunControl& control) noexcept {
-  control.restorePointer();
-  control.showMessage(ladder::kMessageTitle, kConnectionFailed);
-  control.endRun();
 }
 
 }  // namespace upgrade

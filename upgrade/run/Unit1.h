@@ -4,22 +4,20 @@
 // the program.
 #pragma once
 
-#include <exception>
 #include <filesystem>
 #include <functional>
 #include <memory>
-#include <string_view>
+#include <optional>
 
 #include "connection_settings.h"
 #include "database.h"
 #include "ladder.h"
+#include "run_control.h"
 #include "server_dialog.h"
 #include "settings_file.h"
 #include "step_query.h"
 
 namespace upgrade {
-
-inline constexpr std::string_view kConnectionFailed = "服务器连接失败！";
 
 class TForm1;
 
@@ -37,7 +35,7 @@ class TForm1 {
   };
 
   // The run notes its connection attempts and the ladder's steps in `log`, if given.
-  TForm1(Database& database, std::filesystem::path settingsPath, ladder::RunControl& control,
+  TForm1(Database& database, std::filesystem::path settingsPath, RunControl& control,
          ServerDialogFactory createDialog, Creation creation = Creation::RunStartUp,
          ladder::RunLog* log = nullptr);
   TForm1(const TForm1&) = delete;
@@ -48,9 +46,11 @@ class TForm1 {
   // Set by whoever opens ADOCon: the start-up attempt or the dialog's Connect.
   bool connected = false;
   SettingsFile settings;
+  // How the run ended, once it has: what its closing message was made from.
+  std::optional<ladder::RunOutcome> outcome;
 
   // The pointer, messages and end of the run, for the dialog as well.
-  [[nodiscard]] ladder::RunControl& control() const noexcept { return *control_; }
+  [[nodiscard]] RunControl& control() const noexcept { return *control_; }
   // The run log, for the dialog as well.
   [[nodiscard]] ladder::RunLog& log() const noexcept { return *log_; }
 
@@ -62,24 +62,12 @@ class TForm1 {
 
  private:
   void connectThroughDialog(const ConnectionSettings& stored);
+  // Keeps the outcome and closes the run with it.
+  void finish(ladder::RunOutcome how) noexcept;
 
-  ladder::RunControl* control_;
+  RunControl* control_;
   ladder::RunLog* log_;
   ServerDialogFactory createDialog_;
 };
-
-// Notes event as failed, with the failure's own message when it has one.
-void noteFailure(ladder::RunLog& log, std::string event,
-                 const std::exception_ptr& failure) noexcept;
-
-// Notes a connection attempt in the log: the server and database tried (never the
-// password, which the log keeps secret from then on, even where the server or the
-// driver repeats it), and the outcome with the driver's own message when it failed.
-void noteConnectAttempt(ladder::RunLog& log, std::string_view who, const ConnectionTarget& target,
-                        const std::exception_ptr& failure) noexcept;
-
-// Ends a run that failed before its closing message: the normal pointer, the
-// failed-connection message, the end request.
-void endAfterFailure(ladder::RunControl& control) noexcept;
 
 }  // namespace upgrade

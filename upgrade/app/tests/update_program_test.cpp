@@ -20,9 +20,9 @@ namespace {
 
 namespace fs = std::filesystem;
 
-class FakeFrontEnd final : public FrontEnd, public ladder::RunControl {
+class FakeFrontEnd final : public FrontEnd, public RunControl {
  public:
-  ladder::RunControl& runControl() noexcept override { return *this; }
+  RunControl& runControl() noexcept override { return *this; }
   std::unique_ptr<ServerDialogView> createServerDialogView(ServerDialogEvents&) override {
     events.push_back("view");
     if (failViews) {

@@ -10,25 +10,14 @@
 
 namespace upgrade::ladder::testing {
 
-class QuietControl final : public RunControl {
- public:
-  void showBusyPointer() noexcept override {}
-  void restorePointer() noexcept override {}
-  void showMessage(std::string_view /*title*/, std::string_view text) noexcept override {
-    message = text;
-  }
-  void endRun() noexcept override {}
-  std::string message;
-};
-
 struct LadderRun {
   explicit LadderRun(SimulatedDatabase::Options options) : db(std::move(options)) {
     db.open({}, std::chrono::seconds(1));
     StepQuery query(db);
-    runLadder(db, query, control);
+    outcome = runLadder(db, query);
   }
   SimulatedDatabase db;
-  QuietControl control;
+  RunOutcome outcome;
 };
 
 using Transaction = std::vector<JournalEntry>;

@@ -57,12 +57,13 @@ TEST(StatementFailures, OnlyTheToleratedOnesLetTheirStepCommit) {
         ++toleratedSeen;
         EXPECT_EQ(failedStep.back().kind, Kind::Commit);
         EXPECT_EQ(run.db.version(), kLastVersion);
-        EXPECT_EQ(run.control.message, kUpgradeSucceeded);
+        EXPECT_EQ(run.outcome.kind, RunOutcome::Kind::Upgraded);
       } else {
         EXPECT_EQ(failedStep.back().kind, Kind::Rollback);
         EXPECT_EQ(rows.size(), row);  // no later step began
         EXPECT_EQ(run.db.version(), step.precondition);
-        EXPECT_EQ(run.control.message, failureMessage(step.next));
+        EXPECT_EQ(run.outcome.kind, RunOutcome::Kind::StepFailed);
+        EXPECT_EQ(run.outcome.failedStep, (StepName{step.precondition, step.next}));
       }
     }
     journalIndex += 2;  // version update and commit
@@ -73,7 +74,8 @@ TEST(StatementFailures, OnlyTheToleratedOnesLetTheirStepCommit) {
 TEST(StatementFailures, TheEnsureStepFailsWithItsOwnMessageAndKeepsItsVersion) {
   for (const char* failing : {"select * from xmlb", "Insert into xmlb"}) {
     const LadderRun run({.version = "1.0.0.0.2", .failOn = {failing}});
-    EXPECT_EQ(run.control.message, "向V1.0.0.0.2升级时失败！") << failing;
+    EXPECT_EQ(run.outcome.failedStep, (StepName{"1.0.0.0.2", "1.0.0.0.2"})) << failing;
+    EXPECT_EQ(closingMessage(run.outcome).text, "向V1.0.0.0.2升级时失败！") << failing;
     EXPECT_EQ(run.db.version(), "1.0.0.0.2");
     EXPECT_EQ(run.db.xmlbRows(), 0);
     EXPECT_EQ(transactions(run.db.journal()).size(), 3u);

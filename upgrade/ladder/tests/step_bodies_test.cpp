@@ -61,7 +61,7 @@ class FullRun : public ::testing::Test {
 
 TEST_F(FullRun, EveryStepSendsItsStatementsAndThenItsVersionUpdate) {
   ASSERT_EQ(rows().size(), 32u);
-  EXPECT_EQ(data().run.control.message, "升级成功！");
+  EXPECT_EQ(data().run.outcome.kind, RunOutcome::Kind::Upgraded);
   EXPECT_EQ(data().run.db.version(), "1.0.0.0.31");
   size_t total = 0;
   for (size_t row = 0; row < 32; ++row) {
@@ -111,7 +111,7 @@ TEST(EnsureStep, LeavesAnExistingCategoryAloneAndStillRewritesTheVersion) {
     EXPECT_EQ(bodyOf(ensure)[0].kind, Kind::Open);
     EXPECT_EQ(ensure[ensure.size() - 2].params.at(0).value, ParamValue(std::string("1.0.0.0.2")));
     EXPECT_EQ(run.db.xmlbRows(), existing);
-    EXPECT_EQ(run.control.message, "升级成功！");
+    EXPECT_EQ(run.outcome.kind, RunOutcome::Kind::Upgraded);
   }
 }
 

@@ -1,42 +1,19 @@
 // The ladder driver's protocol over the simulated database: one transaction per
 // step, the version guard, the version update, rollback and the single closing
-// message. These hold whatever the step bodies contain.
+// outcome. These hold whatever the step bodies contain.
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <set>
 
-#include "ladder.h"
-#include "simulated_database.h"
+#include "ladder_journal.h"
 
 namespace upgrade::ladder {
 namespace {
 
 using Kind = JournalEntry::Kind;
 
-class RecordingControl final : public RunControl {
- public:
-  void showBusyPointer() noexcept override { events.push_back("busy"); }
-  void restorePointer() noexcept override { events.push_back("normal"); }
-  void showMessage(std::string_view t, std::string_view x) noexcept override {
-    events.push_back("message");
-    title = t;
-    text = x;
-  }
-  void endRun() noexcept override { events.push_back("end"); }
-
-  std::vector<std::string> events;
-  std::string title, text;
-};
-
-struct LadderRun {
-  explicit LadderRun(SimulatedDatabase::Options options) : db(std::move(options)) {
-    db.open({}, std::chrono::seconds(1));
-    StepQuery query(db);
-    runLadder(db, query, control);
-  }
-  SimulatedDatabase db;
-  RecordingControl control;
-};
+using testing::LadderRun;
 
 constexpr const char* kVersionUpdate = "update ver set ver1=:a1\r\n";
 constexpr const char* kVersionRead = "select * from ver\r\n";
@@ -81,9 +58,40 @@ TEST(LadderTable, HasThirtyTwoStepsWithTheEnsureStepBetweenProducerAndConsumer) 
   EXPECT_EQ(preconditions.size(), 31u);  // "1.0.0.0.2" appears twice
 }
 
+RunOutcome stepFailed(StepName step) {
+  RunOutcome outcome;
+  outcome.kind = RunOutcome::Kind::StepFailed;
+  outcome.failedStep = step;
+  return outcome;
+}
+
 TEST(FailureMessage, NamesTheNextVersion) {
-  EXPECT_EQ(failureMessage("1.0.0.0.1"), "向V1.0.0.0.1升级时失败！");
-  EXPECT_EQ(failureMessage("1.0.0.0.31"), "向V1.0.0.0.31升级时失败！");
+  EXPECT_EQ(closingMessage(stepFailed({"1.0.0.0.0", "1.0.0.0.1"})).text,
+            "向V1.0.0.0.1升级时失败！");
+  EXPECT_EQ(closingMessage(stepFailed({"1.0.0.0.30", "1.0.0.0.31"})).text,
+            "向V1.0.0.0.31升级时失败！");
+}
+
+// Each way a run ends gives its message box and the status of an unattended run.
+TEST(RunOutcome, GivesTheClosingMessageAndTheUnattendedExitStatus) {
+  struct Case {
+    std::optional<RunOutcome> outcome;
+    const char* text;
+    int status;
+  };
+  const Case cases[] = {
+      {RunOutcome{}, "升级成功！", 0},
+      {stepFailed({"1.0.0.0.20", "1.0.0.0.21"}), "向V1.0.0.0.21升级时失败！", 3},
+      {RunOutcome::connectionFailed(nullptr), "服务器连接失败！", 2},
+      {std::nullopt, nullptr, 1},  // the run ended without its closing message
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(exitStatus(c.outcome), c.status);
+    if (c.outcome) {
+      EXPECT_EQ(closingMessage(*c.outcome).title, "提示信息");
+      EXPECT_EQ(closingMessage(*c.outcome).text, c.text);
+    }
+  }
 }
 
 // Versions that no step expects: every step is one transaction holding only the
@@ -101,8 +109,8 @@ TEST_P(NoMatchingStep, IsThirtyTwoTransactionsThatOnlyReadTheVersion) {
     EXPECT_EQ(journal[3 * i + 2].kind, Kind::Commit);
   }
   EXPECT_EQ(run.db.version(), GetParam());
-  EXPECT_EQ(run.control.title, "提示信息");
-  EXPECT_EQ(run.control.text, "升级成功！");
+  EXPECT_EQ(run.outcome.kind, RunOutcome::Kind::Upgraded);
+  EXPECT_TRUE(run.outcome.applied.empty());
 }
 
 INSTANTIATE_TEST_SUITE_P(Versions, NoMatchingStep,
@@ -127,7 +135,11 @@ TEST(Ladder, FromAnyVersionWalksEveryLaterStepInOneRun) {
     EXPECT_EQ(run.db.version(), "1.0.0.0.31");
     EXPECT_EQ(count(run.db.journal(), Kind::Begin), 32);
     EXPECT_EQ(count(run.db.journal(), Kind::Commit), 32);
-    EXPECT_EQ(run.control.text, "升级成功！");
+    EXPECT_EQ(run.outcome.kind, RunOutcome::Kind::Upgraded);
+    // One applied step for each version written.
+    ASSERT_EQ(run.outcome.applied.size(), expected.size()) << "start " << start;
+    EXPECT_EQ(run.outcome.applied.front().precondition, version(start));
+    EXPECT_EQ(run.outcome.applied.back().next, kLastVersion);
   }
 }
 
@@ -138,8 +150,11 @@ TEST(Ladder, AFailedStepRollsBackShowsItsMessageAndStopsTheRun) {
   ASSERT_FALSE(journal.empty());
   EXPECT_EQ(journal.back().kind, Kind::Rollback);
   EXPECT_EQ(run.db.version(), "1.0.0.0.9");
-  EXPECT_EQ(run.control.text, "向V1.0.0.0.10升级时失败！");
-  EXPECT_EQ(run.control.title, "提示信息");
+  EXPECT_EQ(run.outcome.kind, RunOutcome::Kind::StepFailed);
+  EXPECT_EQ(run.outcome.failedStep, (StepName{"1.0.0.0.9", "1.0.0.0.10"}));
+  EXPECT_EQ(run.outcome.failedAt, "\"update ver set ver1=:a1\"");
+  EXPECT_EQ(run.outcome.reason, "simulated: statement failed");
+  EXPECT_TRUE(run.outcome.applied.empty());
   // Rows 1 to 11 of the ladder began (row 11 is the failing one); no later one did.
   EXPECT_EQ(count(journal, Kind::Begin), 11);
   EXPECT_EQ(count(journal, Kind::Commit), 10);
@@ -147,36 +162,29 @@ TEST(Ladder, AFailedStepRollsBackShowsItsMessageAndStopsTheRun) {
 
 TEST(Ladder, TheEnsureStepFailsWithTheSameWordsAsTheStepBeforeIt) {
   LadderRun run({.version = "1.0.0.0.2", .failOn = {"update ver set ver1"}});
-  EXPECT_EQ(run.control.text, "向V1.0.0.0.2升级时失败！");
+  EXPECT_EQ(closingMessage(run.outcome).text, "向V1.0.0.0.2升级时失败！");
   EXPECT_EQ(run.db.version(), "1.0.0.0.2");
   EXPECT_EQ(count(run.db.journal(), Kind::Begin), 3);
 }
 
 TEST(Ladder, AFailedVersionReadFailsTheFirstStep) {
   LadderRun run({.failOn = {"select * from ver"}});
-  EXPECT_EQ(run.control.text, "向V1.0.0.0.1升级时失败！");
+  EXPECT_EQ(run.outcome.failedStep, (StepName{"1.0.0.0.0", "1.0.0.0.1"}));
   EXPECT_EQ(count(run.db.journal(), Kind::Begin), 1);
 }
 
 TEST(Ladder, ARollbackThatFailsStillEndsTheRunWithTheStepsMessage) {
   LadderRun run({.version = "1.0.0.0.30", .failOn = {"update ver"}, .failRollback = true});
-  EXPECT_EQ(run.control.text, "向V1.0.0.0.31升级时失败！");
-  EXPECT_EQ(run.control.events, (std::vector<std::string>{"busy", "normal", "message", "end"}));
+  EXPECT_EQ(run.outcome.kind, RunOutcome::Kind::StepFailed);
+  EXPECT_EQ(run.outcome.failedStep, (StepName{"1.0.0.0.30", "1.0.0.0.31"}));
   EXPECT_TRUE(run.db.journal().back().failed);
 }
 
 TEST(Ladder, AFailedCommitFailsItsStep) {
   LadderRun run({.version = "1.0.0.0.31", .failCommit = true});
-  EXPECT_EQ(run.control.text, "向V1.0.0.0.1升级时失败！");
+  EXPECT_EQ(run.outcome.failedStep, (StepName{"1.0.0.0.0", "1.0.0.0.1"}));
+  EXPECT_EQ(run.outcome.failedAt, "commit");
   EXPECT_EQ(run.db.journal().back().kind, Kind::Rollback);
-}
-
-TEST(Ladder, ShowsExactlyOneMessageAndRestoresThePointerBeforeIt) {
-  for (const auto& options :
-       {SimulatedDatabase::Options{}, SimulatedDatabase::Options{.failOn = {"update ver"}}}) {
-    LadderRun run(options);
-    EXPECT_EQ(run.control.events, (std::vector<std::string>{"busy", "normal", "message", "end"}));
-  }
 }
 
 TEST(TolerantStatement, AFailureIsDroppedWhileTheTransactionLives) {

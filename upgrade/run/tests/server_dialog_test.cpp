@@ -67,7 +67,7 @@ class RecordingDatabase final : public Database {
   std::string reachable_;
 };
 
-class RecordingControl final : public ladder::RunControl {
+class RecordingControl final : public RunControl {
  public:
   explicit RecordingControl(Record& record) : record_(record) {}
   void showBusyPointer() noexcept override {
@@ -367,14 +367,32 @@ TEST_F(ServerDialogTest, PortThatIsNotAWholeNumberFailsAfterConnecting) {
 }
 
 TEST_F(ServerDialogTest, PortAcceptsTheIntegerForms) {
-  EXPECT_EQ(portFromText("80"), 80);
-  EXPECT_EQ(portFromText("  1433"), 1433);
-  EXPECT_EQ(portFromText("$50"), 80);
-  EXPECT_EQ(portFromText("0x50"), 80);
-  EXPECT_EQ(portFromText("-1"), -1);
-  EXPECT_EQ(portFromText("８０"), std::nullopt) << "full-width digits";
-  EXPECT_EQ(trimBlanks("\t a b \r\n"), "a b");
-  EXPECT_EQ(trimBlanks("\u3000db\u3000"), "\u3000db\u3000")
+  for (const auto& [typed, stored] :
+       {std::pair{"80", "80"}, std::pair{"  1433", "1433"}, std::pair{"$50", "80"},
+        std::pair{"0x50", "80"}, std::pair{"-1", "-1"}}) {
+    SCOPED_TRACE(typed);
+    fs::remove(settingsPath());
+    FakeView& d = makeDialog();
+    // Blanks and control characters are trimmed.
+    d.setText(DialogField::RzComboBox1, "\t db2 ");
+    d.setText(DialogField::RzEdit1, "\r\n pw\t");
+    d.setText(DialogField::RzEdit2, typed);
+    d.events.ButtonClick(DialogButton::RzBitBtn1);
+    EXPECT_TRUE(record_.has("open db2 (busy)"));
+    EXPECT_TRUE(form_->connected);
+    EXPECT_EQ(form_->settings.readString("ServerPass", "ServerPass1", ""), "pw");
+    EXPECT_EQ(form_->settings.readString("ServerPort", "ServerPort1", ""), stored);
+  }
+  FakeView& d = makeDialog();
+  d.setText(DialogField::RzComboBox1, "db2");
+  d.setText(DialogField::RzEdit2, "８０");
+  d.key(DialogKey::F2);
+  EXPECT_EQ(record_.events, failedConnect("db2")) << "full-width digits";
+
+  d.setText(DialogField::RzComboBox1, "\u3000db2\u3000");
+  record_.events.clear();
+  d.key(DialogKey::F2);
+  EXPECT_EQ(record_.events, failedConnect("\u3000db2\u3000"))
       << "only blanks and control characters are trimmed";
 }
 

@@ -21,7 +21,7 @@ namespace {
 namespace fs = std::filesystem;
 using Kind = JournalEntry::Kind;
 
-class RecordingUi final : public ladder::RunControl {
+class RecordingUi final : public RunControl {
  public:
   void showBusyPointer() noexcept override { events.push_back("busy"); }
   void restorePointer() noexcept override { events.push_back("normal"); }
@@ -162,6 +162,9 @@ TEST_F(StartupSequenceTest, DialogClosedWithoutConnectingEndsWithOneMessage) {
   EXPECT_EQ(ui_.filled->database, "Spa");
   EXPECT_EQ(ui_.filled->port, 1433);
   EXPECT_TRUE(sim_.journal().empty()) << "no statement may reach the database";
+  ASSERT_TRUE(run_->outcome.has_value());
+  EXPECT_EQ(run_->outcome->kind, ladder::RunOutcome::Kind::ConnectionFailed);
+  EXPECT_EQ(run_->outcome->reason, "no server db1") << "why the stored settings did not connect";
 }
 
 TEST_F(StartupSequenceTest, DialogThatConnectsHandsItsConnectionToTheLadder) {
@@ -181,6 +184,18 @@ TEST_F(StartupSequenceTest, DialogThatConnectsHandsItsConnectionToTheLadder) {
   expectPointerBalanced(ui_.events);
   EXPECT_EQ(transactions(), 32);
   EXPECT_EQ(SettingsFile(settingsPathIn(dir_)).readString("ServerIP", "ServerIP1", ""), "db2");
+}
+
+TEST_F(StartupSequenceTest, ShowsExactlyOneMessageAndRestoresThePointerBeforeIt) {
+  for (const auto& [options, message] :
+       {std::pair{SimulatedDatabase::Options{}, "message 升级成功！"},
+        std::pair{SimulatedDatabase::Options{.failOn = {"update ver"}},
+                  "message 向V1.0.0.0.1升级时失败！"}}) {
+    sim_ = SimulatedDatabase(options);
+    ui_ = RecordingUi{};
+    run(".");
+    EXPECT_EQ(ui_.events, (std::vector<std::string>{"busy", "normal", message, "end"}));
+  }
 }
 
 TEST_F(StartupSequenceTest, EveryPathBalancesThePointerAndEndsTheRun) {

@@ -18,7 +18,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-class RecordingRun final : public ladder::RunControl, public ladder::RunLog {
+class RecordingRun final : public RunControl, public ladder::RunLog {
  public:
   void showBusyPointer() noexcept override {}
   void restorePointer() noexcept override {}

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 
-#include "ladder_journal.h"
 #include "odbc_test_config.h"
 #include "sql_parameters.h"
 #include "utf16.h"
@@ -42,10 +41,9 @@ std::string OverTheWire::runLadder(TdsPeer& peer) {
   OdbcDatabase db(shortTimeouts());
   db.open(targetFor(peer), std::chrono::seconds(15));
   ladder::StepQuery query(db);
-  ladder::testing::QuietControl control;
-  ladder::runLadder(db, query, control);
+  const ladder::RunOutcome outcome = ladder::runLadder(db, query);
   db.close();
-  return control.message;
+  return ladder::closingMessage(outcome).text;
 }
 
 std::vector<TdsRequest> wireForm(const std::vector<JournalEntry>& journal) {
@@ -101,8 +99,7 @@ std::vector<JournalEntry> simulatedRun(SimulatedDatabase::Options options) {
   SimulatedDatabase db(std::move(options));
   db.open({}, std::chrono::seconds(15));
   ladder::StepQuery query(db);
-  ladder::testing::QuietControl control;
-  ladder::runLadder(db, query, control);
+  static_cast<void>(ladder::runLadder(db, query));
   return db.journal();
 }
 

@@ -1,11 +1,11 @@
 // The run's pointer, message boxes and end request on Qt Widgets.
 #pragma once
 
-#include "ladder.h"
+#include "run_control.h"
 
 namespace upgrade {
 
-class QtRunControl final : public ladder::RunControl {
+class QtRunControl final : public RunControl {
  public:
   QtRunControl() = default;
   ~QtRunControl() override;

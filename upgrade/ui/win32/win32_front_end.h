@@ -1,8 +1,8 @@
 // Update's front end on plain Win32: the Win32 run control, the Win32 dialog view
-// and the program's message loop, for the entry sequence in update_program.h.
+// and the program's message loop, for the program's entry sequence.
 #pragma once
 
-#include "update_program.h"
+#include "front_end.h"
 #include "win32_run_control.h"
 
 namespace upgrade {
@@ -15,7 +15,7 @@ class Win32FrontEnd final : public FrontEnd {
   Win32FrontEnd(const Win32FrontEnd&) = delete;
   Win32FrontEnd& operator=(const Win32FrontEnd&) = delete;
 
-  ladder::RunControl& runControl() noexcept override { return control; }
+  RunControl& runControl() noexcept override { return control; }
   std::unique_ptr<ServerDialogView> createServerDialogView(ServerDialogEvents& events) override;
   void runMessageLoop() noexcept override { control.runMessageLoop(); }
 

@@ -1,11 +1,11 @@
 // The run's pointer, message boxes and end request on plain Win32.
 #pragma once
 
-#include "ladder.h"
+#include "run_control.h"
 
 namespace upgrade {
 
-class Win32RunControl final : public ladder::RunControl {
+class Win32RunControl final : public RunControl {
  public:
   Win32RunControl() = default;
   Win32RunControl(const Win32RunControl&) = delete;

@@ -14,6 +14,7 @@
 #include "qt_front_end.h"
 #include "qt_server_dialog_view.h"
 #include "reachable_database.h"
+#include "update_program.h"
 
 namespace upgrade {
 namespace {
