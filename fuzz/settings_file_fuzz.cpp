@@ -24,7 +24,7 @@
 #include <utility>
 #include <vector>
 
-#include "ascii_case.h"
+#include "ascii.h"
 #include "fuzz_check.h"
 #include "settings_file.h"
 #include "text_encoding.h"
@@ -36,20 +36,11 @@ namespace fs = std::filesystem;
 using upgrade::SettingsFile;
 namespace text = upgrade::text;
 
-constexpr std::string_view kBlanks = " \t\r\n\v\f";
 constexpr std::size_t kMostKeysChecked = 32;
-
-std::string_view trimmed(std::string_view s) {
-  const std::size_t first = s.find_first_not_of(kBlanks);
-  if (first == std::string_view::npos) {
-    return {};
-  }
-  return s.substr(first, s.find_last_not_of(kBlanks) - first + 1);
-}
 
 // What reading a written value must give, worked out from the profile rules alone.
 std::string expectedReading(std::string_view value) {
-  value = trimmed(value);
+  value = text::trimmed(value);
   if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') &&
       value.back() == value.front()) {
     value = value.substr(1, value.size() - 2);
@@ -72,11 +63,11 @@ std::vector<std::pair<std::string, std::string>> namesIn(std::string_view bytes)
   std::vector<std::string> sections{""};
   while (!bytes.empty() && pairs.size() < kMostKeysChecked) {
     const std::size_t end = bytes.find('\n');
-    const std::string_view line = trimmed(bytes.substr(0, end));
+    const std::string_view line = text::trimmed(bytes.substr(0, end));
     bytes.remove_prefix(end == std::string_view::npos ? bytes.size() : end + 1);
     const auto decodings = [](std::string_view raw) {
-      return std::vector<std::string>{text::sanitiseUtf8(trimmed(raw)),
-                                      text::gbkToUtf8(trimmed(raw))};
+      return std::vector<std::string>{text::sanitiseUtf8(text::trimmed(raw)),
+                                      text::gbkToUtf8(text::trimmed(raw))};
     };
     if (line.starts_with('[') && line.find(']') != std::string_view::npos) {
       sections = decodings(line.substr(1, line.find(']') - 1));

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 
-#include "ascii_case.h"
+#include "ascii.h"
 
 namespace upgrade {
 namespace {
@@ -22,7 +22,7 @@ std::string normalised(const std::string& text) {
     out.pop_back();
   }
   for (char& c : out) {
-    c = asciiLower(c);
+    c = text::asciiLower(c);
   }
   return out;
 }

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <climits>
 
-#include "ascii_case.h"
+#include "ascii.h"
 #include "sql_parameters.h"
 
 namespace upgrade::ladder {
@@ -65,7 +65,7 @@ std::string StepQuery::fieldAsText(std::string_view column) const {
   }
   const auto& cols = result_->columns;
   const auto it = std::find_if(cols.begin(), cols.end(), [&](const std::string& c) {
-    return equalsIgnoringAsciiCase(c, column);
+    return text::equalsIgnoringAsciiCase(c, column);
   });
   if (it == cols.end()) {
     throw DatabaseError("field '" + std::string(column) + "' not found");
@@ -88,7 +88,7 @@ int StepQuery::rowCount() const {
 
 void StepQuery::setParameter(std::string_view name, ParamValue value) {
   for (auto& [paramName, paramValue] : params_) {
-    if (equalsIgnoringAsciiCase(paramName, name)) {
+    if (text::equalsIgnoringAsciiCase(paramName, name)) {
       paramValue = std::move(value);
       return;
     }

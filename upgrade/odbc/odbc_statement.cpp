@@ -120,7 +120,7 @@ std::string Statement::columnText(SQLUSMALLINT column) {
       break;
     }
   }
-  return toUtf8(value);
+  return text::toUtf8(value);
 }
 
 }  // namespace upgrade::odbc_detail

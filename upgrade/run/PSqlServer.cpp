@@ -4,6 +4,7 @@
 #include <string>
 #include <utility>
 
+#include "ascii.h"
 #include "settings_file.h"
 
 namespace upgrade {
@@ -32,15 +33,9 @@ constexpr EnterStep kEnterWalk[] = {
 
 // The blanks that are trimmed from the values before they are used: every
 // character up to and including the space, at either end.
-std::string trimBlanks(std::string_view text) {
-  const auto blank = [](char c) { return static_cast<unsigned char>(c) <= ' '; };
-  while (!text.empty() && blank(text.front())) {
-    text.remove_prefix(1);
-  }
-  while (!text.empty() && blank(text.back())) {
-    text.remove_suffix(1);
-  }
-  return std::string(text);
+std::string trimBlanks(std::string_view typed) {
+  return std::string(
+      text::trimmed(typed, [](char c) { return static_cast<unsigned char>(c) <= ' '; }));
 }
 
 // The port as typed, read as a whole number: decimal, or hexadecimal after "$" or

@@ -7,7 +7,7 @@
 #include <random>
 #include <system_error>
 
-#include "ascii_case.h"
+#include "ascii.h"
 #include "settings_file_platform.h"
 #include "settings_lines.h"
 #include "text_encoding.h"
@@ -18,7 +18,7 @@ namespace fs = std::filesystem;
 
 using detail::Encoding;
 using detail::Line;
-using detail::trimmed;
+using text::trimmed;
 
 namespace {
 
@@ -120,7 +120,7 @@ class FileText {
 
 // The whole text of a UTF-16 file again, with its byte order mark.
 std::string utf16LeBytes(std::string_view utf8) {
-  const std::u16string units = toUtf16(utf8);
+  const std::u16string units = text::toUtf16(utf8);
   std::string bytes = "\xFF\xFE";
   bytes.reserve(2 + units.size() * 2);
   for (const char16_t unit : units) {
@@ -214,9 +214,9 @@ std::string rewrite(const fs::path& file, std::istream* in, const detail::FileFa
           insertKey();
           state = State::Done;
         } else if (meaning.kind == Line::Kind::Section) {
-          state = equalsIgnoringAsciiCase(meaning.name, section) ? State::InSection : state;
+          state = text::equalsIgnoringAsciiCase(meaning.name, section) ? State::InSection : state;
         } else if (inSection && meaning.kind == Line::Kind::Key &&
-                   equalsIgnoringAsciiCase(meaning.name, key)) {
+                   text::equalsIgnoringAsciiCase(meaning.name, key)) {
           // The key keeps its spelling and its line break.
           out += encode(meaning.name + "=" + std::string(value));
           out += raw.substr(detail::withoutBreak(raw).size());
@@ -286,10 +286,8 @@ std::string SettingsFile::readString(std::string_view section, std::string_view 
   for (std::string_view block = blocks.next(); !block.empty(); block = blocks.next()) {
     for (std::size_t at = 0;;) {
       // Blank lines and leading blanks mean nothing here: past them in one sweep.
-      while (at < block.size() && detail::isBlank(block[at])) {
-        ++at;
-      }
-      if (at == block.size()) {
+      at = block.find_first_not_of(text::kAsciiBlanks, at);
+      if (at == std::string_view::npos) {
         break;
       }
       const std::size_t end = std::min(block.find('\n', at), block.size());
@@ -304,9 +302,9 @@ std::string SettingsFile::readString(std::string_view section, std::string_view 
         if (inSection) {
           return std::string(defaultValue);
         }
-        inSection = equalsIgnoringAsciiCase(meaning.name, section);
+        inSection = text::equalsIgnoringAsciiCase(meaning.name, section);
       } else if (inSection && meaning.kind == Line::Kind::Key &&
-                 equalsIgnoringAsciiCase(meaning.name, key)) {
+                 text::equalsIgnoringAsciiCase(meaning.name, key)) {
         std::string_view value = trimmed(meaning.value);
         if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') &&
             value.back() == value.front()) {

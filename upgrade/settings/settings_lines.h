@@ -15,20 +15,6 @@
 
 namespace upgrade::detail {
 
-inline bool isBlank(char c) noexcept {
-  return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\v' || c == '\f';
-}
-
-inline std::string_view trimmed(std::string_view s) noexcept {
-  while (!s.empty() && isBlank(s.front())) {
-    s.remove_prefix(1);
-  }
-  while (!s.empty() && isBlank(s.back())) {
-    s.remove_suffix(1);
-  }
-  return s;
-}
-
 // A line without its line break ("\n" or "\r\n").
 inline std::string_view withoutBreak(std::string_view line) noexcept {
   while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) {

@@ -147,7 +147,7 @@ std::string loginField(const Bytes& login, size_t at, bool scrambled = false) {
     }
     text += static_cast<char16_t>(unit[0] | unit[1] << 8);
   }
-  return toUtf8(text);
+  return text::toUtf8(text);
 }
 
 CapturedLogin decodeLogin(const Bytes& login) {

@@ -74,7 +74,7 @@ std::string hex(unsigned value) {
 // The text for recognising the few requests the peer acts on: UTF-8, without
 // trailing line breaks, lower case in ASCII.
 std::string normalised(std::u16string_view text) {
-  std::string out = toUtf8(text);
+  std::string out = text::toUtf8(text);
   while (!out.empty() && (out.back() == '\n' || out.back() == '\r')) {
     out.pop_back();
   }
@@ -238,7 +238,7 @@ void resultSet(Writer& out, const std::vector<std::u16string>& names,
     out.u8(kRow);
     for (const auto& value : row) {
       if (names.empty()) {
-        out.u8(4).u32(static_cast<std::uint32_t>(std::stoi(toUtf8(value))));
+        out.u8(4).u32(static_cast<std::uint32_t>(std::stoi(text::toUtf8(value))));
       } else {
         out.u16(static_cast<std::uint16_t>(value.size() * 2)).utf16(value);
       }
@@ -522,7 +522,8 @@ void TdsPeer::Impl::login(Link& link) {
   if (captured.tdsVersion != kTds74) {
     throw Violation{"LOGIN7: TDS version " + hex(captured.tdsVersion) + " instead of 7.4"};
   }
-  const std::u16string database = toUtf16(captured.database.empty() ? "master" : captured.database);
+  const std::u16string database =
+      text::toUtf16(captured.database.empty() ? "master" : captured.database);
   {
     const std::lock_guard lock(mutex);
     logins.push_back(captured);
@@ -548,7 +549,7 @@ void TdsPeer::Impl::login(Link& link) {
       return;
     case Login::Refuse:
       message(out, kError, 18456, 14,
-              u"Login failed for user '" + toUtf16(captured.userName) + u"'.");
+              u"Login failed for user '" + text::toUtf16(captured.userName) + u"'.");
       done(out, kDone, kDoneError);
       link.send(out.bytes());
       throw ConnectionEnded{};
@@ -593,7 +594,7 @@ void TdsPeer::Impl::converse(Link& link) {
     Writer out;
     switch (fault->action) {
       case TdsFault::Action::ServerError:
-        message(out, kError, fault->errorNumber, fault->errorClass, toUtf16(fault->message));
+        message(out, kError, fault->errorNumber, fault->errorClass, text::toUtf16(fault->message));
         done(out, request.kind == TdsRequest::Kind::Rpc ? kDoneProc : kDone, kDoneError);
         link.send(out.bytes());
         break;
@@ -644,7 +645,7 @@ void TdsPeer::Impl::stall(Link& link, bool acknowledge) {
 }
 
 const TdsFault* TdsPeer::Impl::faultFor(const TdsRequest& request) const {
-  const std::string text = toUtf8(request.text);
+  const std::string text = text::toUtf8(request.text);
   for (const auto& fault : options.faults) {
     if (fault.requestNumber == request.number ||
         (!fault.textContains.empty() && text.find(fault.textContains) != std::string::npos)) {
@@ -696,7 +697,7 @@ Bytes TdsPeer::Impl::respond(TdsRequest& request) {
       if (text == "select * from ver") {
         std::vector<std::vector<std::u16string>> rows;
         if (version()) {
-          rows.push_back({toUtf16(*version())});
+          rows.push_back({text::toUtf16(*version())});
         }
         resultSet(out, {u"ver1"}, rows);
       } else if (text.starts_with("select * from xmlb")) {
@@ -706,7 +707,7 @@ Bytes TdsPeer::Impl::respond(TdsRequest& request) {
       } else if (text == "select @@trancount") {
         resultSet(out, {}, {{transactionOpen ? u"1" : u"0"}});
       } else if (text.starts_with("select") && text.find(" into ") == std::string::npos) {
-        throw Violation{"a query the peer has no answer for: " + toUtf8(request.text)};
+        throw Violation{"a query the peer has no answer for: " + text::toUtf8(request.text)};
       } else {
         const bool insert = text.starts_with("insert");
         if (text.starts_with("insert into xmlb(")) {
@@ -724,7 +725,7 @@ Bytes TdsPeer::Impl::respond(TdsRequest& request) {
           throw Violation{"the version is written without one NVARCHAR value"};
         }
         if (version()) {
-          version() = toUtf8(request.values[0].text);
+          version() = text::toUtf8(request.values[0].text);
           rows = 1;
         }
       }
@@ -776,7 +777,8 @@ TdsRequest TdsPeer::Impl::decode(std::uint8_t type, const Bytes& payload) const 
 void TdsPeer::Impl::decodeRpc(Reader& in, TdsRequest& request) const {
   const std::uint16_t nameLength = in.u16();
   if (nameLength != 0xFFFF) {
-    throw Violation{"RPC to a procedure by name: " + toUtf8(in.utf16Bytes(size_t{nameLength} * 2))};
+    throw Violation{"RPC to a procedure by name: " +
+                    text::toUtf8(in.utf16Bytes(size_t{nameLength} * 2))};
   }
   if (const std::uint16_t id = in.u16(); id != kSpExecuteSql) {
     throw Violation{"RPC to procedure id " + std::to_string(id)};
@@ -838,7 +840,7 @@ void TdsPeer::Impl::decodeRpc(Reader& in, TdsRequest& request) const {
   request.definitions = parameters[1].value;
 
   // Every value must be declared, in order: "@P1 BIT,@P2 NVARCHAR(9)".
-  const std::string definitions = toUtf8(request.definitions);
+  const std::string definitions = text::toUtf8(request.definitions);
   size_t at = 0;
   for (size_t i = 2; i < parameters.size(); ++i) {
     const size_t end = std::min(definitions.find(',', at), definitions.size());
@@ -938,7 +940,7 @@ namespace {
 
 std::string json(std::u16string_view text) {
   std::string out = "\"";
-  for (const char c : toUtf8(text)) {
+  for (const char c : text::toUtf8(text)) {
     if (c == '"' || c == '\\') {
       out += '\\';
       out += c;

@@ -95,16 +95,16 @@ TEST_F(OverTheWire, TextsLongerThanAPacketArriveWhole) {
   }
   const std::string batch = "insert into t(c) values('" + literal + "')\r\n";
   const std::string bound = "update t set c=:a1 where d='" + literal + "'\r\n";
-  ASSERT_GT(toUtf16(batch).size() * 2, 8192U);
+  ASSERT_GT(text::toUtf16(batch).size() * 2, 8192U);
   db.execute(batch, {});
   db.execute(bound, {{"a1", true}});
   db.commit();
 
   const auto journal = peer.journal();
   ASSERT_EQ(journal.size(), 4U);
-  EXPECT_TRUE(journal[1].text == toUtf16(batch));
+  EXPECT_TRUE(journal[1].text == text::toUtf16(batch));
   EXPECT_EQ(journal[2].kind, TdsRequest::Kind::Rpc);
-  EXPECT_TRUE(journal[2].text == toUtf16("update t set c=@P1 where d='" + literal + "'\r\n"));
+  EXPECT_TRUE(journal[2].text == text::toUtf16("update t set c=@P1 where d='" + literal + "'\r\n"));
   ASSERT_EQ(journal[2].values.size(), 1U);
   EXPECT_EQ(journal[2].values[0].type, "BIT");
   EXPECT_TRUE(journal[2].values[0].text == u"1");

@@ -11,7 +11,7 @@ namespace {
 
 TdsRequest::Value wireValue(const ParamValue& value) {
   if (const auto* text = std::get_if<std::string>(&value)) {
-    const std::u16string units = toUtf16(*text);
+    const std::u16string units = text::toUtf16(*text);
     // The column size the ODBC layer binds: the text's UTF-16 units, at least one.
     return {"NVARCHAR(" + std::to_string(std::max<size_t>(units.size(), 1)) + ")", units};
   }
@@ -64,7 +64,7 @@ std::vector<TdsRequest> wireForm(const std::vector<JournalEntry>& journal) {
         const PositionalStatement positional = toPositional(entry.text);
         if (positional.names.empty()) {
           request.kind = TdsRequest::Kind::Batch;
-          request.text = toUtf16(positional.text);
+          request.text = text::toUtf16(positional.text);
           break;
         }
         // The driver numbers the markers: the n-th '?' becomes @Pn.
@@ -85,8 +85,8 @@ std::vector<TdsRequest> wireForm(const std::vector<JournalEntry>& journal) {
           request.values.push_back(wireValue(param->value));
           definitions += (n == 1 ? "" : ",") + marker + " " + request.values.back().type;
         }
-        request.text = toUtf16(text);
-        request.definitions = toUtf16(definitions);
+        request.text = text::toUtf16(text);
+        request.definitions = text::toUtf16(definitions);
         break;
       }
     }

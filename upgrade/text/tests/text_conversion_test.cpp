@@ -4,7 +4,7 @@
 #include "text_encoding.h"
 #include "utf16.h"
 
-namespace upgrade {
+namespace upgrade::text {
 namespace {
 
 TEST(TextConversion, RoundTripsChineseAndCharactersBeyondTheBasicPlane) {
@@ -39,23 +39,23 @@ TEST(TextConversion, UnpairedSurrogatesBecomeReplacementCharacters) {
 // Code page 936 as Microsoft's Windows programs write it, where iconv's plain
 // "GBK" table has no 0x80: the euro sign, both ways, in every decoder.
 TEST(TextConversion, GbkIsCodePage936WithTheEuroSignAt0x80) {
-  EXPECT_EQ(text::gbkToUtf8("\x80 \xC7\xB0\xCC\xA8"), "€ 前台");
-  EXPECT_EQ(text::decodeGbk("\x80"), "€");
-  EXPECT_EQ(text::utf8ToGbk("€前台"), "\x80\xC7\xB0\xCC\xA8");
-  EXPECT_EQ(text::decodeGbk("ok\xC7"), std::nullopt) << "a lead byte without its trail";
-  EXPECT_EQ(text::gbkToUtf8("ok\xC7"), "ok\uFFFD");
-  EXPECT_EQ(text::utf8ToGbk("😀"), std::nullopt);
+  EXPECT_EQ(gbkToUtf8("\x80 \xC7\xB0\xCC\xA8"), "€ 前台");
+  EXPECT_EQ(decodeGbk("\x80"), "€");
+  EXPECT_EQ(utf8ToGbk("€前台"), "\x80\xC7\xB0\xCC\xA8");
+  EXPECT_EQ(decodeGbk("ok\xC7"), std::nullopt) << "a lead byte without its trail";
+  EXPECT_EQ(gbkToUtf8("ok\xC7"), "ok\uFFFD");
+  EXPECT_EQ(utf8ToGbk("😀"), std::nullopt);
 }
 
 // Whole runs go to the converter at once: a pair the code page leaves unassigned
 // (A1 40), or a lead byte without its trail, must spoil no character around it, and
 // one converter serves many texts.
 TEST(TextConversion, GbkRunsDecodeAsCharacterByCharacter) {
-  const text::GbkToUtf8 decode;
+  const GbkToUtf8 decode;
   EXPECT_EQ(decode("\xD6\xD0\xA1\x40\xCE\xC4"), "中" + decode("\xA1\x40") + "文");
   EXPECT_EQ(decode("\xD6\xD0\xC7=\xCE\xC4"), "中\uFFFD=文");
   EXPECT_EQ(decode("plain"), "plain");
 }
 
 }  // namespace
-}  // namespace upgrade
+}  // namespace upgrade::text
