@@ -72,7 +72,7 @@ std::optional<Attributes> read(std::string_view text, Reading reading) {
 }
 
 // Whether refusing target for driver is justified, judged without the mapping code.
-bool mayRefuse(const upgrade::ConnectionTarget& target, upgrade::DriverFamily family) {
+bool mayRefuse(const upgrade::db::ConnectionTarget& target, upgrade::DriverFamily family) {
   for (const std::string* value : {&target.server, &target.database, &target.password}) {
     if (value->find('\0') != std::string::npos) {
       return true;
@@ -90,12 +90,12 @@ bool mayRefuse(const upgrade::ConnectionTarget& target, upgrade::DriverFamily fa
       }
     }
     return false;
-  } catch (const upgrade::DatabaseError&) {
+  } catch (const upgrade::db::DatabaseError&) {
     return true;  // not a port after ','
   }
 }
 
-void check(const upgrade::ConnectionTarget& target, const upgrade::SqlServerDriver& driver) {
+void check(const upgrade::db::ConnectionTarget& target, const upgrade::SqlServerDriver& driver) {
   const std::string what = "server " + fuzzing::escaped(target.server) + ", database " +
                            fuzzing::escaped(target.database) + ", password " +
                            fuzzing::escaped(target.password) + " for " + driver.name;
@@ -104,7 +104,7 @@ void check(const upgrade::ConnectionTarget& target, const upgrade::SqlServerDriv
     text = upgrade::odbcConnectionString(
         target, driver,
         [](const std::string&, const std::string&) -> std::uint16_t { return 49172; });
-  } catch (const upgrade::DatabaseError& error) {
+  } catch (const upgrade::db::DatabaseError& error) {
     FUZZ_CHECK(mayRefuse(target, driver.family), "refused " + what + ": " + error.what());
     FUZZ_CHECK(std::string_view(error.what()).size() > 20, "an unclear refusal of " + what);
     return;
@@ -145,7 +145,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::string_view input(reinterpret_cast<const char*>(data), size);
   const std::size_t first = input.find('\0');
   const std::size_t second = first == std::string_view::npos ? first : input.find('\0', first + 1);
-  upgrade::ConnectionTarget target;
+  upgrade::db::ConnectionTarget target;
   target.user = "sa";
   target.server = std::string(input.substr(0, first));
   if (first != std::string_view::npos) {

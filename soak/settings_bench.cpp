@@ -90,7 +90,7 @@ class TimedView final : public upgrade::ServerDialogView {
 
 // The start-up of Update over a server that never answers, up to the dialog.
 double startUpToDialog(const fs::path& dir) {
-  upgrade::SimulatedDatabase sim;
+  upgrade::db::SimulatedDatabase sim;
   upgrade::ReachableAs nowhere(sim, "a server that is not there");
   NoRun run;
   Clock::time_point shown{};

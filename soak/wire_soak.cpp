@@ -26,8 +26,8 @@ using upgrade::testing::TdsPeer;
 // Returns what went wrong, or nothing when the run reached the last version.
 std::string runOnce(std::chrono::nanoseconds& spent) {
   TdsPeer peer;
-  const upgrade::ConnectionTarget target{"127.0.0.1," + std::to_string(peer.port()), "Kvb", "sa",
-                                         "secret"};
+  const upgrade::db::ConnectionTarget target{"127.0.0.1," + std::to_string(peer.port()), "Kvb",
+                                             "sa", "secret"};
   upgrade::ladder::RunOutcome outcome;
   const auto start = Clock::now();
   try {

@@ -69,7 +69,7 @@ std::optional<ladder::RunOutcome> performUpdate(FrontEnd& frontEnd,
     const ServerDialogViewFactory views = [&frontEnd](ServerDialogEvents& events) {
       return frontEnd.createServerDialogView(events);
     };
-    const std::unique_ptr<Database> database = parts.makeDatabase();
+    const std::unique_ptr<db::Database> database = parts.makeDatabase();
     // Never shown; its creation runs everything up to the end request.
     TForm1 Form1(*database, parts.settingsPath(), control,
                  serverDialogFactory(views, parts.dialogServices), TForm1::Creation::RunStartUp,

@@ -17,7 +17,7 @@ namespace upgrade {
 
 // What the run is built from beyond the front end.
 struct ProgramParts {
-  std::function<std::unique_ptr<Database>()> makeDatabase;
+  std::function<std::unique_ptr<db::Database>()> makeDatabase;
   std::function<std::filesystem::path()> settingsPath;
   TFSqlServer::Services dialogServices;
   // Where the run notes what it did; left empty, or failing, nothing is noted.

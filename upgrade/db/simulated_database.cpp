@@ -5,7 +5,7 @@
 
 #include "ascii.h"
 
-namespace upgrade {
+namespace upgrade::db {
 namespace {
 
 bool containsAny(const std::string& text, const std::vector<std::string>& needles) {
@@ -213,4 +213,4 @@ std::string toJsonLine(const JournalEntry& entry) {
   return line;
 }
 
-}  // namespace upgrade
+}  // namespace upgrade::db

@@ -66,7 +66,7 @@ StepName nameOf(const Step& step) noexcept {
 // connection is gone) changes nothing about the outcome. Only steps that ran, or
 // failed, are noted: a skipped step is one version read. False when the step
 // failed, which outcome then says.
-bool runStep(Database& db, StepQuery& query, const Step& step, RunLog& log,
+bool runStep(db::Database& db, StepQuery& query, const Step& step, RunLog& log,
              RunOutcome& outcome) noexcept {
   // A statement of the step query is running when this is null.
   const char* phase = "begin transaction";
@@ -123,7 +123,7 @@ std::span<const Step> ladderSteps() {
   return kSteps;
 }
 
-RunOutcome runLadder(Database& db, StepQuery& query, RunLog& log) noexcept {
+RunOutcome runLadder(db::Database& db, StepQuery& query, RunLog& log) noexcept {
   RunOutcome outcome;
   for (const Step& step : kSteps) {
     if (!runStep(db, query, step, log, outcome)) {

@@ -31,7 +31,7 @@ std::span<const Step> ladderSteps();
 // outcome is Upgraded, or StepFailed at that step, which is rolled back, with what
 // it was doing and why. Never throws. Each step that runs, each failure and each
 // tolerated failure is noted in the log. Showing the outcome is the caller's.
-[[nodiscard]] RunOutcome runLadder(Database& db, StepQuery& query,
+[[nodiscard]] RunOutcome runLadder(db::Database& db, StepQuery& query,
                                    RunLog& log = noRunLog()) noexcept;
 
 }  // namespace upgrade::ladder

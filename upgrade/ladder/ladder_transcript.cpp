@@ -28,7 +28,7 @@ void usage(std::FILE* out) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  upgrade::SimulatedDatabase::Options options;
+  upgrade::db::SimulatedDatabase::Options options;
   for (int i = 1; i < argc; ++i) {
     const std::string_view arg = argv[i];
     const bool hasValue = i + 1 < argc;
@@ -55,7 +55,7 @@ int main(int argc, char** argv) {
     }
   }
 
-  upgrade::SimulatedDatabase db(std::move(options));
+  upgrade::db::SimulatedDatabase db(std::move(options));
   db.open({}, std::chrono::seconds(15));
   upgrade::ladder::StepQuery query(db);
   const upgrade::ladder::ClosingMessage message =
@@ -63,11 +63,11 @@ int main(int argc, char** argv) {
 
   std::string out;
   for (const auto& entry : db.journal()) {
-    out += upgrade::toJsonLine(entry);
+    out += upgrade::db::toJsonLine(entry);
     out += '\n';
   }
-  out += "{\"op\":\"message\",\"title\":" + upgrade::jsonString(message.title) +
-         ",\"text\":" + upgrade::jsonString(message.text) + "}\n";
+  out += "{\"op\":\"message\",\"title\":" + upgrade::db::jsonString(message.title) +
+         ",\"text\":" + upgrade::db::jsonString(message.text) + "}\n";
   std::fwrite(out.data(), 1, out.size(), stdout);
   return std::fflush(stdout) == 0 ? 0 : 1;
 }

@@ -85,8 +85,8 @@ std::uint16_t parsePort(std::string_view text, std::string_view server) {
   const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
   if (text.empty() || error != std::errc() || end != text.data() + text.size() || value == 0 ||
       value > 65535) {
-    throw DatabaseError("The server \"" + std::string(server) +
-                        "\" names no valid port after ','; expected a number from 1 to 65535");
+    throw db::DatabaseError("The server \"" + std::string(server) +
+                            "\" names no valid port after ','; expected a number from 1 to 65535");
   }
   return static_cast<std::uint16_t>(value);
 }
@@ -106,9 +106,9 @@ void append(std::string& out, DriverFamily family, std::string_view keyword,
     quoted = braceQuoted(value);
   }
   if (!quoted) {
-    throw DatabaseError("The " + std::string(setting) +
-                        " holds both '}' and ';' (or begins with '{' and holds '}'), which "
-                        "FreeTDS cannot be given safely");
+    throw db::DatabaseError("The " + std::string(setting) +
+                            " holds both '}' and ';' (or begins with '{' and holds '}'), which "
+                            "FreeTDS cannot be given safely");
   }
   out += keyword;
   out += '=';
@@ -200,13 +200,13 @@ std::optional<std::string> freeTdsQuoted(std::string_view value) {
   return std::nullopt;
 }
 
-std::string odbcConnectionString(const ConnectionTarget& target, const SqlServerDriver& driver,
+std::string odbcConnectionString(const db::ConnectionTarget& target, const SqlServerDriver& driver,
                                  const InstanceResolver& resolvePort) {
   for (const std::string* value :
        {&target.server, &target.database, &target.user, &target.password}) {
     // A NUL would end the string early for the driver manager and every driver.
     if (value->find('\0') != std::string::npos) {
-      throw DatabaseError("A connection setting holds a NUL character and cannot be passed on");
+      throw db::DatabaseError("A connection setting holds a NUL character and cannot be passed on");
     }
   }
 

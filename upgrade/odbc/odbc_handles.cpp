@@ -94,12 +94,12 @@ void Handle::check(SQLRETURN rc, std::string_view action) const {
   if (SQL_SUCCEEDED(rc)) {
     return;
   }
-  const DatabaseError error = failureFrom(diagnosticRecords(type_, handle_), action);
+  const db::DatabaseError error = failureFrom(diagnosticRecords(type_, handle_), action);
   SQLUINTEGER dead = SQL_CD_FALSE;
-  if (error.kind() != DatabaseError::Kind::Communication && isConnected() &&
+  if (error.kind() != db::DatabaseError::Kind::Communication && isConnected() &&
       SQL_SUCCEEDED(SQLGetConnectAttr(connection_, SQL_ATTR_CONNECTION_DEAD, &dead, 0, nullptr)) &&
       dead == SQL_CD_TRUE) {
-    throw DatabaseError(error.what(), DatabaseError::Kind::Communication, error.sqlState());
+    throw db::DatabaseError(error.what(), db::DatabaseError::Kind::Communication, error.sqlState());
   }
   throw error;
 }

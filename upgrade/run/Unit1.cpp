@@ -22,7 +22,7 @@ class NormalPointerOnExit {
 
 }  // namespace
 
-TForm1::TForm1(Database& database, std::filesystem::path settingsPath, RunControl& control,
+TForm1::TForm1(db::Database& database, std::filesystem::path settingsPath, RunControl& control,
                ServerDialogFactory createDialog, Creation creation, ladder::RunLog* log)
     : ADOCon(database),
       ado1(database),

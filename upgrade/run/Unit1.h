@@ -35,7 +35,7 @@ class TForm1 {
   };
 
   // The run notes its connection attempts and the ladder's steps in `log`, if given.
-  TForm1(Database& database, std::filesystem::path settingsPath, RunControl& control,
+  TForm1(db::Database& database, std::filesystem::path settingsPath, RunControl& control,
          ServerDialogFactory createDialog, Creation creation = Creation::RunStartUp,
          ladder::RunLog* log = nullptr);
   TForm1(const TForm1&) = delete;

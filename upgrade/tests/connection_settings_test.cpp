@@ -23,7 +23,7 @@ TEST(ConnectionStringTest, ValuesGoInAsTheyStandAndStayApartForTheClient) {
   EXPECT_EQ(buildConnectionString("p;w=x'\"", " Spa ", "10.0.0.5,1433"),
             "Provider=SQLOLEDB.1;Password=p;w=x'\";Persist Security Info=False;User ID=sa;"
             "Initial Catalog= Spa ;Data Source=10.0.0.5,1433");
-  const ConnectionTarget target = buildConnectionTarget("p;w=x'\"", " Spa ", "10.0.0.5,1433");
+  const db::ConnectionTarget target = buildConnectionTarget("p;w=x'\"", " Spa ", "10.0.0.5,1433");
   EXPECT_EQ(target.password, "p;w=x'\"");
   EXPECT_EQ(target.database, " Spa ");
   EXPECT_EQ(target.server, "10.0.0.5,1433");

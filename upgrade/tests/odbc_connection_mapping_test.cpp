@@ -88,9 +88,9 @@ std::uint16_t noLookup(const std::string& host, const std::string& instance) {
   return 0;
 }
 
-ConnectionTarget target(std::string server, std::string password = "",
-                        std::string database = "Kvb") {
-  return ConnectionTarget{std::move(server), std::move(database), "sa", std::move(password)};
+db::ConnectionTarget target(std::string server, std::string password = "",
+                            std::string database = "Kvb") {
+  return db::ConnectionTarget{std::move(server), std::move(database), "sa", std::move(password)};
 }
 
 TEST(DriverChoice, PrefersMicrosoftsNewestThenNativeClientThenFreeTdsThenTheOldDriver) {
@@ -156,7 +156,7 @@ TEST(ServerNames, InstancesAndPortsAreTakenApart) {
 
 TEST(ServerNames, APortThatIsNoPortIsRefused) {
   for (const char* bad : {"host,", "host,http", "host,0", "host,65536", "host,-1", "host,1 2"}) {
-    EXPECT_THROW(parseServerName(bad), DatabaseError) << bad;
+    EXPECT_THROW(parseServerName(bad), db::DatabaseError) << bad;
   }
 }
 
@@ -194,9 +194,9 @@ TEST(FreeTdsMapping, ANamedInstanceIsLookedUpAndAnExplicitPortIsUsedAsItStands) 
 
 TEST(FreeTdsMapping, AFailedLookupFailsTheMapping) {
   const InstanceResolver silent = [](const std::string&, const std::string&) -> std::uint16_t {
-    throw DatabaseError("no answer");
+    throw db::DatabaseError("no answer");
   };
-  EXPECT_THROW(odbcConnectionString(target("POS1\\KVB"), kFreeTds, silent), DatabaseError);
+  EXPECT_THROW(odbcConnectionString(target("POS1\\KVB"), kFreeTds, silent), db::DatabaseError);
 }
 
 TEST(MicrosoftMapping, PassesTheServerAsTypedAndSwitchesEncryptionOffExplicitly) {
@@ -252,8 +252,8 @@ const std::vector<std::string> kHostileValues = {
 
 TEST(ValueQuoting, NoPasswordOrDatabaseNameCanInjectAnAttributeIntoMicrosoftsDrivers) {
   for (const auto& value : kHostileValues) {
-    const Attributes a = parseAttributes(
-        odbcConnectionString(ConnectionTarget{"POS1", value, "sa", value}, kDriver18, noLookup));
+    const Attributes a = parseAttributes(odbcConnectionString(
+        db::ConnectionTarget{"POS1", value, "sa", value}, kDriver18, noLookup));
     EXPECT_EQ(a.at("PWD"), value);
     EXPECT_EQ(a.at("Database"), value);
     EXPECT_EQ(a.at("Driver"), "ODBC Driver 18 for SQL Server");
@@ -269,13 +269,13 @@ TEST(ValueQuoting, NoPasswordOrDatabaseNameCanInjectAnAttributeIntoMicrosoftsDri
 
 TEST(ValueQuoting, NoPasswordOrDatabaseNameCanInjectAnAttributeIntoFreeTds) {
   for (const auto& value : kHostileValues) {
-    const ConnectionTarget hostile{"POS1,1433", value, "sa", value};
+    const db::ConnectionTarget hostile{"POS1,1433", value, "sa", value};
     if (!freeTdsQuoted(value)) {
       // Refused, and the message says which setting and why.
       try {
         odbcConnectionString(hostile, kFreeTds, noLookup);
         ADD_FAILURE() << "accepted " << value;
-      } catch (const DatabaseError& e) {
+      } catch (const db::DatabaseError& e) {
         EXPECT_NE(std::string(e.what()).find("database name"), std::string::npos) << e.what();
       }
       continue;
@@ -289,12 +289,13 @@ TEST(ValueQuoting, NoPasswordOrDatabaseNameCanInjectAnAttributeIntoFreeTds) {
     EXPECT_EQ(a.at("TDS_Version"), "7.4");
     EXPECT_EQ(a.size(), 8U) << "an extra attribute appeared for " << value;
   }
-  EXPECT_THROW(odbcConnectionString(target(".", "pw};Port=1"), kFreeTds, noLookup), DatabaseError);
+  EXPECT_THROW(odbcConnectionString(target(".", "pw};Port=1"), kFreeTds, noLookup),
+               db::DatabaseError);
 }
 
 TEST(ValueQuoting, ANulCharacterIsRefusedRatherThanCuttingTheStringShort) {
   EXPECT_THROW(odbcConnectionString(target(".", std::string("a\0b", 3)), kFreeTds, noLookup),
-               DatabaseError);
+               db::DatabaseError);
 }
 
 }  // namespace

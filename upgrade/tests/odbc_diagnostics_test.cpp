@@ -7,7 +7,7 @@
 namespace upgrade::odbc_detail {
 namespace {
 
-using Kind = DatabaseError::Kind;
+using Kind = db::DatabaseError::Kind;
 using Records = std::vector<DiagnosticRecord>;
 
 TEST(OdbcDiagnostics, EveryMessageIsKeptOnceEvenWhenItIsPartOfAnother) {
@@ -54,7 +54,7 @@ TEST(OdbcDiagnostics, TheWeightiestRecordGivesTheKindAndTheSqlState) {
        "08S01"},
   };
   for (const auto& c : cases) {
-    const DatabaseError error = failureFrom(c.records, "Connecting");
+    const db::DatabaseError error = failureFrom(c.records, "Connecting");
     EXPECT_EQ(error.kind(), c.kind) << error.what();
     EXPECT_EQ(error.sqlState(), c.state) << error.what();
   }

@@ -30,11 +30,11 @@ class FreeTdsConnect : public ::testing::Test {
   }
 
   // Opens and expects failure (nothing here completes a login); returns the message.
-  static std::string failedOpen(OdbcDatabase& db, const ConnectionTarget& target,
+  static std::string failedOpen(OdbcDatabase& db, const db::ConnectionTarget& target,
                                 std::chrono::seconds timeout = 15s) {
     try {
       db.open(target, timeout);
-    } catch (const DatabaseError& e) {
+    } catch (const db::DatabaseError& e) {
       EXPECT_FALSE(db.isOpen());
       return e.what();
     }

@@ -46,7 +46,7 @@ TEST_F(OdbcStatements, AMarkerWithoutAValueFailsBeforeReachingTheDriver) {
   try {
     db_.execute("update t set a=:a1 where b=:b1", {{"a1", std::string("v")}});
     FAIL() << "expected a DatabaseError";
-  } catch (const DatabaseError& e) {
+  } catch (const db::DatabaseError& e) {
     EXPECT_STREQ(e.what(), "No value was given for the parameter :b1");
   }
 }
@@ -56,12 +56,12 @@ TEST_F(OdbcStatements, QueriesReturnColumnNamesEveryRowAndNullAsEmptyText) {
   db_.execute("insert into t (k, a, b) values (2, null, 'two')", {});
   db_.execute("insert into t (k, a, b) values (3, '', '')", {});
 
-  const Rows result = db_.query("select k, a, b from t order by k", {});
+  const db::Rows result = db_.query("select k, a, b from t order by k", {});
   EXPECT_EQ(result.columns, (std::vector<std::string>{"k", "a", "b"}));
   EXPECT_EQ(result.values, (std::vector<std::vector<std::string>>{
                                {"1", "one", ""}, {"2", "", "two"}, {"3", "", ""}}));
 
-  const Rows none = db_.query("select a from t where k = 99", {});
+  const db::Rows none = db_.query("select a from t where k = 99", {});
   EXPECT_EQ(none.columns, std::vector<std::string>{"a"});
   EXPECT_TRUE(none.values.empty());
 }
@@ -84,7 +84,7 @@ TEST_F(OdbcStatements, ChineseTextSurvivesStatementTextParametersAndNames) {
   db_.execute("insert into 消费明细 (名称, 说明) values ('无折扣', :v)",
               {{"v", std::string("洗浴类·客房「特价」")}});
 
-  const Rows result = db_.query("select 名称, 说明 from 消费明细 where 名称 = '无折扣'", {});
+  const db::Rows result = db_.query("select 名称, 说明 from 消费明细 where 名称 = '无折扣'", {});
   EXPECT_EQ(result.columns, (std::vector<std::string>{"名称", "说明"}));
   EXPECT_EQ(result.values,
             (std::vector<std::vector<std::string>>{{"无折扣", "洗浴类·客房「特价」"}}));
@@ -113,14 +113,14 @@ TEST_F(OdbcStatements, DriverErrorsCarryTheDriversMessage) {
   try {
     db_.query("select * from no_such_table", {});
     FAIL() << "expected a DatabaseError";
-  } catch (const DatabaseError& e) {
+  } catch (const db::DatabaseError& e) {
     EXPECT_NE(std::string(e.what()).find("no such table: no_such_table"), std::string::npos)
         << e.what();
   }
   try {
     db_.execute("this is not sql", {});
     FAIL() << "expected a DatabaseError";
-  } catch (const DatabaseError& e) {
+  } catch (const db::DatabaseError& e) {
     EXPECT_NE(std::string(e.what()).find("syntax error"), std::string::npos) << e.what();
   }
   // The connection is still usable afterwards.
@@ -131,10 +131,10 @@ TEST_F(OdbcStatements, DriverErrorsCarryTheDriversMessage) {
 TEST(OdbcConnection, UsingAClosedDatabaseFailsClearly) {
   OdbcDatabase db;
   EXPECT_FALSE(db.isOpen());
-  EXPECT_THROW(db.begin(), DatabaseError);
-  EXPECT_THROW(db.execute("select 1", {}), DatabaseError);
-  EXPECT_THROW(db.query("select 1", {}), DatabaseError);
-  EXPECT_THROW(db.commit(), DatabaseError);
+  EXPECT_THROW(db.begin(), db::DatabaseError);
+  EXPECT_THROW(db.execute("select 1", {}), db::DatabaseError);
+  EXPECT_THROW(db.query("select 1", {}), db::DatabaseError);
+  EXPECT_THROW(db.commit(), db::DatabaseError);
   db.close();  // closing twice is harmless
   EXPECT_FALSE(db.isOpen());
 }
@@ -144,7 +144,7 @@ TEST(OdbcConnection, AnUnknownDriverFailsWithTheDriverManagersMessage) {
   try {
     db.openConnectionString("Driver={No Such Driver};Database={x}", std::chrono::seconds(5));
     FAIL() << "expected a DatabaseError";
-  } catch (const DatabaseError& e) {
+  } catch (const db::DatabaseError& e) {
     EXPECT_NE(std::string(e.what()).find("[unixODBC]"), std::string::npos) << e.what();
   }
   EXPECT_FALSE(db.isOpen());

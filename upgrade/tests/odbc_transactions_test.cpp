@@ -69,8 +69,8 @@ TEST_F(OdbcTransactions, AFailedStatementCanBeToleratedAndTheRestCommits) {
   db_.execute("insert into xfxm values (1, 'a')", {});
   // A tolerant statement that fails: here a duplicate key, as when a step adds a
   // row that an earlier run already added.
-  EXPECT_THROW(db_.execute("insert into xfxm values (1, 'again')", {}), DatabaseError);
-  EXPECT_THROW(db_.execute("alter table no_such_table add c int", {}), DatabaseError);
+  EXPECT_THROW(db_.execute("insert into xfxm values (1, 'again')", {}), db::DatabaseError);
+  EXPECT_THROW(db_.execute("alter table no_such_table add c int", {}), db::DatabaseError);
   db_.execute("insert into xfxm values (2, 'b')", {});
   db_.commit();
 

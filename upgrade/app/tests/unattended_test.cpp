@@ -59,7 +59,7 @@ class UnattendedRunTest : public ::testing::Test {
     return {status, text};
   }
 
-  SimulatedDatabase sim_{SimulatedDatabase::Options{.version = "1.0.0.0.29"}};
+  db::SimulatedDatabase sim_{db::SimulatedDatabase::Options{.version = "1.0.0.0.29"}};
   std::string reachable_ = ".";
   ProgramParts parts_;
   int listings_ = 0;
@@ -69,12 +69,12 @@ class UnattendedRunTest : public ::testing::Test {
 TEST_F(UnattendedRunTest, StatusAndOutputSayHowTheRunEnded) {
   EXPECT_EQ(run(), std::pair(0, std::string("升级成功！\n")));
 
-  SimulatedDatabase failing{
-      SimulatedDatabase::Options{.version = "1.0.0.0.29", .failOn = {"Create table Card_Tcsz"}}};
+  db::SimulatedDatabase failing{db::SimulatedDatabase::Options{
+      .version = "1.0.0.0.29", .failOn = {"Create table Card_Tcsz"}}};
   parts_.makeDatabase = [&failing] { return std::make_unique<ReachableAs>(failing, "."); };
   EXPECT_EQ(run(), std::pair(3, std::string("向V1.0.0.0.30升级时失败！\n")));
 
-  parts_.makeDatabase = []() -> std::unique_ptr<Database> { throw std::bad_alloc(); };
+  parts_.makeDatabase = []() -> std::unique_ptr<db::Database> { throw std::bad_alloc(); };
   EXPECT_EQ(run(), std::pair(2, std::string("服务器连接失败！\n")))
       << "a failure before the ladder ends with the failed-connection message";
 }

@@ -60,7 +60,7 @@ class UpdateProgramTest : public ::testing::Test {
   void TearDown() override { fs::remove_all(dir_); }
 
   fs::path dir_;
-  SimulatedDatabase sim_{SimulatedDatabase::Options{.version = "1.0.0.0.31"}};
+  db::SimulatedDatabase sim_{db::SimulatedDatabase::Options{.version = "1.0.0.0.31"}};
   std::string reachable_ = ".";
   ProgramParts parts_;
   int listings_ = 0;
@@ -83,7 +83,7 @@ TEST_F(UpdateProgramTest, EveryOutcomeEndsWithOneMessageAndTheLoop) {
 
 TEST_F(UpdateProgramTest, FailureThatEscapesStartUpStillEndsWithOneMessage) {
   const std::vector<std::string> failedRun{"message 服务器连接失败！", "end", "loop"};
-  parts_.makeDatabase = []() -> std::unique_ptr<Database> { throw std::bad_alloc(); };
+  parts_.makeDatabase = []() -> std::unique_ptr<db::Database> { throw std::bad_alloc(); };
   EXPECT_EQ(runUpdate(frontEnd_, parts_), 0);
   EXPECT_EQ(frontEnd_.events, failedRun);
 

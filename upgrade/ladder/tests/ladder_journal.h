@@ -11,22 +11,22 @@
 namespace upgrade::ladder::testing {
 
 struct LadderRun {
-  explicit LadderRun(SimulatedDatabase::Options options) : db(std::move(options)) {
+  explicit LadderRun(db::SimulatedDatabase::Options options) : db(std::move(options)) {
     db.open({}, std::chrono::seconds(1));
     StepQuery query(db);
     outcome = runLadder(db, query);
   }
-  SimulatedDatabase db;
+  db::SimulatedDatabase db;
   RunOutcome outcome;
 };
 
-using Transaction = std::vector<JournalEntry>;
+using Transaction = std::vector<db::JournalEntry>;
 
 // One entry per ladder row that began, from its begin to its commit or rollback.
-inline std::vector<Transaction> transactions(const std::vector<JournalEntry>& journal) {
+inline std::vector<Transaction> transactions(const std::vector<db::JournalEntry>& journal) {
   std::vector<Transaction> out;
   for (const auto& entry : journal) {
-    if (entry.kind == JournalEntry::Kind::Begin) {
+    if (entry.kind == db::JournalEntry::Kind::Begin) {
       out.emplace_back();
     }
     if (!out.empty()) {

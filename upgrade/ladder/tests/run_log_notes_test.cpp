@@ -14,8 +14,8 @@ class RecordingLog final : public RunLog {
   std::vector<std::string> events;
 };
 
-std::vector<std::string> loggedRun(SimulatedDatabase::Options options) {
-  SimulatedDatabase db(std::move(options));
+std::vector<std::string> loggedRun(db::SimulatedDatabase::Options options) {
+  db::SimulatedDatabase db(std::move(options));
   db.open({}, std::chrono::seconds(1));
   StepQuery query(db);
   RecordingLog log;

@@ -35,15 +35,15 @@ struct Record {
 };
 
 // The simulated server, reachable under one server name only.
-class RecordingDatabase final : public Database {
+class RecordingDatabase final : public db::Database {
  public:
   RecordingDatabase(Record& record, std::string reachable)
       : record_(record), reachable_(std::move(reachable)) {}
 
-  void open(const ConnectionTarget& target, std::chrono::seconds timeout) override {
+  void open(const db::ConnectionTarget& target, std::chrono::seconds timeout) override {
     record_.events.push_back("open " + target.server + record_.pointerNote());
     if (target.server != reachable_) {
-      throw DatabaseError("no server " + target.server);
+      throw db::DatabaseError("no server " + target.server);
     }
     sim.open(target, timeout);
   }
@@ -53,14 +53,14 @@ class RecordingDatabase final : public Database {
   void commit() override { sim.commit(); }
   void rollback() override { sim.rollback(); }
   [[nodiscard]] bool transactionActive() override { return sim.transactionActive(); }
-  void execute(const std::string& text, const Params& params) override {
+  void execute(const std::string& text, const db::Params& params) override {
     sim.execute(text, params);
   }
-  Rows query(const std::string& text, const Params& params) override {
+  db::Rows query(const std::string& text, const db::Params& params) override {
     return sim.query(text, params);
   }
 
-  SimulatedDatabase sim{SimulatedDatabase::Options{.version = "1.0.0.0.30"}};
+  db::SimulatedDatabase sim{db::SimulatedDatabase::Options{.version = "1.0.0.0.30"}};
 
  private:
   Record& record_;

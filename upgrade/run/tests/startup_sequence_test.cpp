@@ -19,7 +19,7 @@ namespace upgrade {
 namespace {
 
 namespace fs = std::filesystem;
-using Kind = JournalEntry::Kind;
+using Kind = db::JournalEntry::Kind;
 
 class RecordingUi final : public RunControl {
  public:
@@ -108,11 +108,11 @@ class StartupSequenceTest : public ::testing::Test {
   [[nodiscard]] int transactions() const {
     return static_cast<int>(
         std::count_if(sim_.journal().begin(), sim_.journal().end(),
-                      [](const JournalEntry& e) { return e.kind == Kind::Begin; }));
+                      [](const db::JournalEntry& e) { return e.kind == Kind::Begin; }));
   }
 
   fs::path dir_;
-  SimulatedDatabase sim_{SimulatedDatabase::Options{.version = "1.0.0.0.31"}};
+  db::SimulatedDatabase sim_{db::SimulatedDatabase::Options{.version = "1.0.0.0.31"}};
   std::unique_ptr<ReachableAs> db_;
   RecordingUi ui_;
   std::unique_ptr<TForm1> run_;
@@ -121,7 +121,7 @@ class StartupSequenceTest : public ::testing::Test {
 TEST_F(StartupSequenceTest, WithoutSettingsFileTheDefaultsAreTriedAsSa) {
   run(".");
   ASSERT_EQ(db_->attempts.size(), 1u);
-  const ConnectionTarget& tried = db_->attempts.front();
+  const db::ConnectionTarget& tried = db_->attempts.front();
   EXPECT_EQ(tried.server, ".");
   EXPECT_EQ(tried.password, "");
   EXPECT_EQ(tried.database, "Kvb");
@@ -188,10 +188,10 @@ TEST_F(StartupSequenceTest, DialogThatConnectsHandsItsConnectionToTheLadder) {
 
 TEST_F(StartupSequenceTest, ShowsExactlyOneMessageAndRestoresThePointerBeforeIt) {
   for (const auto& [options, message] :
-       {std::pair{SimulatedDatabase::Options{}, "message 升级成功！"},
-        std::pair{SimulatedDatabase::Options{.failOn = {"update ver"}},
+       {std::pair{db::SimulatedDatabase::Options{}, "message 升级成功！"},
+        std::pair{db::SimulatedDatabase::Options{.failOn = {"update ver"}},
                   "message 向V1.0.0.0.1升级时失败！"}}) {
-    sim_ = SimulatedDatabase(options);
+    sim_ = db::SimulatedDatabase(options);
     ui_ = RecordingUi{};
     run(".");
     EXPECT_EQ(ui_.events, (std::vector<std::string>{"busy", "normal", message, "end"}));

@@ -14,10 +14,10 @@ using namespace std::chrono_literals;
 TEST(OdbcWithoutADriver, FailsToConnectAndStaysClosed) {
   OdbcDatabase db;
   EXPECT_THROW(db.openConnectionString("Driver={No driver of this name};Server=127.0.0.1,1;", 5s),
-               DatabaseError);
+               db::DatabaseError);
   EXPECT_FALSE(db.isOpen());
-  EXPECT_THROW(db.execute("select 1", {}), DatabaseError);
-  EXPECT_THROW(db.begin(), DatabaseError);
+  EXPECT_THROW(db.execute("select 1", {}), db::DatabaseError);
+  EXPECT_THROW(db.begin(), db::DatabaseError);
 }
 
 }  // namespace

@@ -54,7 +54,7 @@ TEST_F(OverTheWire, ServerErrorsEndTheRunAsTheStepProtocolSays) {
     const char* name;
     std::string version;
     TdsFault fault;
-    SimulatedDatabase::Options mirror;
+    db::SimulatedDatabase::Options mirror;
     std::string message;
     std::string finalVersion;
   };

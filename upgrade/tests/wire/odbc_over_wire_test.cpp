@@ -10,14 +10,14 @@ namespace upgrade::testing {
 namespace {
 
 using Action = TdsFault::Action;
-using ErrorKind = DatabaseError::Kind;
+using ErrorKind = db::DatabaseError::Kind;
 
 // What execute() threw, or nothing.
-std::optional<DatabaseError> failureOf(OdbcDatabase& db, const std::string& text,
-                                       const Params& params = {}) {
+std::optional<db::DatabaseError> failureOf(OdbcDatabase& db, const std::string& text,
+                                           const db::Params& params = {}) {
   try {
     db.execute(text, params);
-  } catch (const DatabaseError& e) {
+  } catch (const db::DatabaseError& e) {
     return e;
   }
   return std::nullopt;
@@ -128,7 +128,7 @@ TEST_F(OverTheWire, ANamedInstanceIsFoundThroughTheBrowser) {
   OdbcDatabase db(options);
   db.open({"127.0.0.1\\KVB", "Kvb", "sa", "secret"}, std::chrono::seconds(15));
 
-  const Rows rows = db.query("select * from ver", {});
+  const db::Rows rows = db.query("select * from ver", {});
   ASSERT_EQ(rows.values.size(), 1U);
   EXPECT_EQ(rows.values[0][0], "1.0.0.0.0");
   EXPECT_EQ(browser.requests().size(), 1U);
@@ -142,7 +142,7 @@ TEST_F(OverTheWire, FailedLoginsCarryTheReasonAndEndWithinTheBudget) {
   try {
     db.open(targetFor(refusing), std::chrono::seconds(15));
     ADD_FAILURE() << "a refused login opened";
-  } catch (const DatabaseError& e) {
+  } catch (const db::DatabaseError& e) {
     EXPECT_NE(std::string(e.what()).find("Login failed for user 'sa'."), std::string::npos)
         << e.what();
   }
@@ -150,7 +150,7 @@ TEST_F(OverTheWire, FailedLoginsCarryTheReasonAndEndWithinTheBudget) {
 
   TdsPeer& silent = startPeer({.login = TdsPeer::Login::NeverAnswer});
   const auto started = std::chrono::steady_clock::now();
-  EXPECT_THROW(db.open(targetFor(silent), std::chrono::seconds(15)), DatabaseError);
+  EXPECT_THROW(db.open(targetFor(silent), std::chrono::seconds(15)), db::DatabaseError);
   const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(
                       std::chrono::steady_clock::now() - started)
                       .count();

@@ -74,7 +74,7 @@ class MainFormTest : public ::testing::Test {
   void TearDown() override { fs::remove_all(dir_); }
 
   fs::path dir_;
-  SimulatedDatabase sim_{SimulatedDatabase::Options{.version = "1.0.0.0.31"}};
+  db::SimulatedDatabase sim_{db::SimulatedDatabase::Options{.version = "1.0.0.0.31"}};
   std::string reachable_ = ".";
   ProgramParts parts_;
 };
