@@ -33,7 +33,7 @@
 namespace {
 
 namespace fs = std::filesystem;
-using upgrade::SettingsFile;
+using upgrade::settings::SettingsFile;
 namespace text = upgrade::text;
 
 constexpr std::size_t kMostKeysChecked = 32;
@@ -45,7 +45,7 @@ std::string expectedReading(std::string_view value) {
       value.back() == value.front()) {
     value = value.substr(1, value.size() - 2);
   }
-  return std::string(text::firstCharacters(value, SettingsFile::kMaxValueLength));
+  return std::string(text::firstCharacters(value, settings::SettingsFile::kMaxValueLength));
 }
 
 std::size_t characters(std::string_view utf8) {
@@ -149,7 +149,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   const fs::path& path = workFile();
   { std::ofstream(path, std::ios::binary | std::ios::trunc) << input; }
-  SettingsFile settings(path);
+  settings::SettingsFile settings(path);
 
   auto pairs = namesIn(isUtf16Le(input) ? utf16LeText(input) : input);
   pairs.emplace_back(section, key);
@@ -158,7 +158,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     before.push_back(settings.readString(s, k, "\x01missing"));
     const std::string& read = before.back();
     FUZZ_CHECK(text::isValidUtf8(read), "[" + s + "] " + k + " read " + fuzzing::escaped(read));
-    FUZZ_CHECK(characters(read) <= SettingsFile::kMaxValueLength, "a value over 2047 characters");
+    FUZZ_CHECK(characters(read) <= settings::SettingsFile::kMaxValueLength,
+               "a value over 2047 characters");
   }
 
   bool refused = false;
@@ -166,7 +167,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     settings.writeString(section, key, value);
   } catch (const std::invalid_argument&) {
     refused = true;
-  } catch (const upgrade::SettingsWriteError&) {
+  } catch (const upgrade::settings::SettingsWriteError&) {
     refused = true;
   }
   const std::string after = contents(path);

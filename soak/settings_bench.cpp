@@ -132,7 +132,7 @@ int main(int argc, char** argv) {
   measure(label.c_str(), [&] { return startUpToDialog(dir); });
   label = "one write into " + std::to_string(emptyLines) + " empty lines";
   measure(label.c_str(), [&] {
-    upgrade::SettingsFile settings(ini);
+    upgrade::settings::SettingsFile settings(ini);
     const auto start = Clock::now();
     settings.writeString("ServerIP", "ServerIP1", "POS1");
     return secondsSince(start);
@@ -150,7 +150,7 @@ int main(int argc, char** argv) {
   }
   const auto timeReads = [&](const std::string& bytes) {
     writeFile(ini, bytes);
-    const upgrade::SettingsFile settings(ini);
+    const upgrade::settings::SettingsFile settings(ini);
     const auto start = Clock::now();
     for (int i = 0; i < kReads; ++i) {
       if (settings.readString("a", "absent", "").size() != 0) {

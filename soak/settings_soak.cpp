@@ -25,7 +25,7 @@ int main() {
   }
   const fs::path dir = pattern;
   const fs::path path = dir / "System.ini";
-  upgrade::SettingsFile settings(path);
+  upgrade::settings::SettingsFile settings(path);
 
   std::printf("settings soak: %d write-and-read-back rounds of the four settings\n", kRounds);
   std::printf("%10s %12s %12s\n", "rounds", "file bytes", "RSS KiB");

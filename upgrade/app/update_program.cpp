@@ -42,11 +42,12 @@ class EndWatch final : public RunControl {
 ProgramParts productionParts() {
   ProgramParts parts;
   parts.makeDatabase = [] { return std::make_unique<OdbcDatabase>(); };
-  parts.settingsPath = [] { return settingsPathIn(programDirectory()); };
+  parts.settingsPath = [] { return settings::settingsPathIn(programDirectory()); };
   parts.dialogServices.listServers = [] { return listVisibleSqlServers(); };
   parts.dialogServices.killProcesses = [](std::string_view name) { KillProcessesByName(name); };
   parts.makeLog = [] {
-    return std::make_unique<RunLogFile>(runLogPathFor(settingsPathIn(programDirectory())));
+    return std::make_unique<RunLogFile>(
+        runLogPathFor(settings::settingsPathIn(programDirectory())));
   };
   return parts;
 }

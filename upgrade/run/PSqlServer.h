@@ -34,7 +34,7 @@ class TFSqlServer final : public ServerDialog, private ServerDialogEvents {
   TFSqlServer(const TFSqlServer&) = delete;
   TFSqlServer& operator=(const TFSqlServer&) = delete;
 
-  void fillFields(const ConnectionSettings& values) override;
+  void fillFields(const settings::ConnectionSettings& values) override;
   void showModal() override;
 
   // Fills the server list.

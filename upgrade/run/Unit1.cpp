@@ -42,7 +42,7 @@ void TForm1::FormCreate() noexcept {
   try {
     connected = false;
     ADOCon.close();
-    const ConnectionSettings stored = readConnectionSettings(settings);
+    const settings::ConnectionSettings stored = settings::readConnectionSettings(settings);
     // The defaults stand in quietly for a missing file; for one that is there but
     // cannot be read, the log says why, or the server they name is a mystery.
     if (const std::optional<std::string> why = settings.unreadableReason()) {
@@ -93,7 +93,7 @@ void TForm1::finish(ladder::RunOutcome how) noexcept {
   closeRun(*control_, *outcome);
 }
 
-void TForm1::connectThroughDialog(const ConnectionSettings& stored) {
+void TForm1::connectThroughDialog(const settings::ConnectionSettings& stored) {
   // The busy pointer covers the dialog's creation, during which it gathers the
   // server list.
   control_->showBusyPointer();

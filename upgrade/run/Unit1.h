@@ -41,11 +41,11 @@ class TForm1 {
   TForm1(const TForm1&) = delete;
   TForm1& operator=(const TForm1&) = delete;
 
-  Connection ADOCon;
+  settings::Connection ADOCon;
   ladder::StepQuery ado1;
   // Set by whoever opens ADOCon: the start-up attempt or the dialog's Connect.
   bool connected = false;
-  SettingsFile settings;
+  settings::SettingsFile settings;
   // How the run ended, once it has: what its closing message was made from.
   std::optional<ladder::RunOutcome> outcome;
 
@@ -61,7 +61,7 @@ class TForm1 {
   void FormCreate() noexcept;
 
  private:
-  void connectThroughDialog(const ConnectionSettings& stored);
+  void connectThroughDialog(const settings::ConnectionSettings& stored);
   // Keeps the outcome and closes the run with it.
   void finish(ladder::RunOutcome how) noexcept;
 

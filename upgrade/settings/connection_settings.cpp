@@ -1,6 +1,6 @@
 #include "connection_settings.h"
 
-namespace upgrade {
+namespace upgrade::settings {
 
 std::filesystem::path settingsPathIn(const std::filesystem::path& programDirectory) {
   return programDirectory / kSettingsFileName;
@@ -47,4 +47,4 @@ void Connection::open() {
   database_->open(target_, kLoginTimeout);
 }
 
-}  // namespace upgrade
+}  // namespace upgrade::settings

@@ -10,7 +10,7 @@
 #include "database.h"
 #include "settings_file.h"
 
-namespace upgrade {
+namespace upgrade::settings {
 
 // Each setting has a section of its own holding one key named after it plus "1".
 struct SettingKey {
@@ -80,4 +80,4 @@ class Connection {
   db::ConnectionTarget target_;
 };
 
-}  // namespace upgrade
+}  // namespace upgrade::settings

@@ -5,7 +5,7 @@
 #include "ascii.h"
 #include "utf16.h"
 
-namespace upgrade::detail {
+namespace upgrade::settings::detail {
 namespace {
 
 constexpr std::size_t kBlockSize = 64 * 1024;
@@ -157,4 +157,4 @@ Line LineReader::classify(std::string_view line) const {
   return out;
 }
 
-}  // namespace upgrade::detail
+}  // namespace upgrade::settings::detail

@@ -13,7 +13,7 @@
 
 #include "text_encoding.h"
 
-namespace upgrade::detail {
+namespace upgrade::settings::detail {
 
 // A line without its line break ("\n" or "\r\n").
 inline std::string_view withoutBreak(std::string_view line) noexcept {
@@ -108,4 +108,4 @@ class LineReader {
   text::GbkToUtf8 gbk_;
 };
 
-}  // namespace upgrade::detail
+}  // namespace upgrade::settings::detail

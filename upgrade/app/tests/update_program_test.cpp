@@ -50,7 +50,7 @@ class UpdateProgramTest : public ::testing::Test {
     ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
     dir_ = pattern;
     parts_.makeDatabase = [this] { return std::make_unique<ReachableAs>(sim_, reachable_); };
-    parts_.settingsPath = [this] { return settingsPathIn(dir_); };
+    parts_.settingsPath = [this] { return settings::settingsPathIn(dir_); };
     parts_.dialogServices.listServers = [this] {
       ++listings_;
       return std::vector<std::string>{};

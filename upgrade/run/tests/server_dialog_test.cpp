@@ -276,7 +276,7 @@ TEST_F(ServerDialogTest, ShowingFillsTheFieldsFromTheSettingsFile) {
       "[Dbname]\nDbname1=Spa\n[ServerPort]\nServerPort1=0x599\n");
   FakeView& d = makeDialog();
   dialog_->fillFields(
-      ConnectionSettings{.server = "x", .password = "y", .port = 1, .database = "z"});
+      settings::ConnectionSettings{.server = "x", .password = "y", .port = 1, .database = "z"});
   EXPECT_EQ(d.texts, (std::map<DialogField, std::string>{{DialogField::RzComboBox1, "x"},
                                                          {DialogField::RzComboBox2, "z"},
                                                          {DialogField::RzEdit1, "y"},

@@ -34,7 +34,7 @@ class RecordingUi final : public RunControl {
 
   std::vector<std::string> events;
   std::vector<std::string> titles;
-  std::optional<ConnectionSettings> filled;
+  std::optional<settings::ConnectionSettings> filled;
   std::function<void()> operatorInDialog = [] {};  // what happens while it is shown
 };
 
@@ -45,7 +45,7 @@ class ScriptedDialog final : public ServerDialog {
   ScriptedDialog(const ScriptedDialog&) = delete;
   ScriptedDialog& operator=(const ScriptedDialog&) = delete;
 
-  void fillFields(const ConnectionSettings& values) override {
+  void fillFields(const settings::ConnectionSettings& values) override {
     ui_.events.push_back("fill dialog");
     ui_.filled = values;
   }
@@ -90,7 +90,9 @@ class StartupSequenceTest : public ::testing::Test {
   }
   void TearDown() override { fs::remove_all(dir_); }
 
-  void storeSettings(const std::string& text) const { std::ofstream(settingsPathIn(dir_)) << text; }
+  void storeSettings(const std::string& text) const {
+    std::ofstream(settings::settingsPathIn(dir_)) << text;
+  }
 
   // Runs start-up against a server reachable under `reachable`.
   void run(const std::string& reachable, const std::function<void(TForm1&)>& inDialog = {}) {
@@ -100,8 +102,8 @@ class StartupSequenceTest : public ::testing::Test {
       ui_.operatorInDialog = [this, inDialog] { inDialog(*run_); };
     }
     run_ = std::make_unique<TForm1>(
-        *db_, settingsPathIn(dir_), ui_, [this](TForm1&) { return ui_.createServerDialog(); },
-        TForm1::Creation::StateOnly);
+        *db_, settings::settingsPathIn(dir_), ui_,
+        [this](TForm1&) { return ui_.createServerDialog(); }, TForm1::Creation::StateOnly);
     run_->FormCreate();
   }
 
@@ -130,7 +132,7 @@ TEST_F(StartupSequenceTest, WithoutSettingsFileTheDefaultsAreTriedAsSa) {
   EXPECT_EQ(run_->ADOCon.connectionString(),
             "Provider=SQLOLEDB.1;Password=;Persist Security Info=False;User ID=sa;"
             "Initial Catalog=Kvb;Data Source=.");
-  EXPECT_FALSE(fs::exists(settingsPathIn(dir_))) << "start-up never creates the file";
+  EXPECT_FALSE(fs::exists(settings::settingsPathIn(dir_))) << "start-up never creates the file";
 }
 
 TEST_F(StartupSequenceTest, StoredSettingsThatConnectGoStraightToTheLadder) {
@@ -183,7 +185,9 @@ TEST_F(StartupSequenceTest, DialogThatConnectsHandsItsConnectionToTheLadder) {
             ui_.events.end());
   expectPointerBalanced(ui_.events);
   EXPECT_EQ(transactions(), 32);
-  EXPECT_EQ(SettingsFile(settingsPathIn(dir_)).readString("ServerIP", "ServerIP1", ""), "db2");
+  EXPECT_EQ(settings::SettingsFile(settings::settingsPathIn(dir_))
+                .readString("ServerIP", "ServerIP1", ""),
+            "db2");
 }
 
 TEST_F(StartupSequenceTest, ShowsExactlyOneMessageAndRestoresThePointerBeforeIt) {

@@ -13,7 +13,7 @@
 
 #include "settings_file.h"
 
-namespace upgrade {
+namespace upgrade::settings {
 namespace {
 
 namespace fs = std::filesystem;
@@ -378,4 +378,4 @@ TEST_F(SettingsFileTest, TextThatWouldBreakTheFormatIsRejected) {
 }
 
 }  // namespace
-}  // namespace upgrade
+}  // namespace upgrade::settings

@@ -7,7 +7,7 @@
 
 #include "connection_settings.h"
 
-namespace upgrade {
+namespace upgrade::settings {
 namespace {
 
 namespace fs = std::filesystem;
@@ -66,4 +66,4 @@ TEST_F(StoredSettingsTest, ReadsTheFourSectionsAndFallsBackPerSetting) {
 }
 
 }  // namespace
-}  // namespace upgrade
+}  // namespace upgrade::settings
