@@ -11,13 +11,11 @@
 //    mark;
 //  - a refused write leaves the file byte-identical, and a UTF-16 BE file is never
 //    written.
-#include <unistd.h>
 
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -26,6 +24,7 @@
 
 #include "ascii.h"
 #include "fuzz_check.h"
+#include "scratch_dir.h"
 #include "settings_file.h"
 #include "text_encoding.h"
 #include "utf16.h"
@@ -98,27 +97,18 @@ std::string utf16LeText(std::string_view bytes) {
 
 std::string asUtf16Le(std::string_view utf8) {
   std::string bytes = "\xFF\xFE";
-  for (const char16_t unit : upgrade::toUtf16(utf8)) {
+  for (const char16_t unit : upgrade::text::toUtf16(utf8)) {
     bytes += static_cast<char>(unit & 0xFF);
     bytes += static_cast<char>(unit >> 8);
   }
   return bytes;
 }
 
-std::string contents(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream out;
-  out << in.rdbuf();
-  return out.str();
-}
-
+// In memory where there is such a file system: every input writes the file.
 const fs::path& workFile() {
-  static const fs::path path = [] {
-    const fs::path base = fs::exists("/dev/shm") ? fs::path("/dev/shm") : fs::temp_directory_path();
-    const fs::path dir = base / ("settings-fuzz-" + std::to_string(::getpid()));
-    fs::create_directories(dir);
-    return dir / "System.ini";
-  }();
+  static const upgrade::testing::ScratchDir dir(
+      "settings-fuzz", fs::exists("/dev/shm") ? fs::path("/dev/shm") : fs::temp_directory_path());
+  static const fs::path path = dir / "System.ini";
   return path;
 }
 
@@ -170,7 +160,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   } catch (const upgrade::settings::SettingsWriteError&) {
     refused = true;
   }
-  const std::string after = contents(path);
+  const std::string after = upgrade::testing::readFile(path);
   const std::string what = "writing [" + fuzzing::escaped(section) + "] " + fuzzing::escaped(key) +
                            "=" + fuzzing::escaped(value) + " into " + fuzzing::escaped(input);
 

@@ -21,6 +21,7 @@
 #include "PSqlServer.h"
 #include "Unit1.h"
 #include "reachable_database.h"
+#include "scratch_dir.h"
 #include "settings_file.h"
 #include "simulated_database.h"
 
@@ -116,20 +117,15 @@ void writeFile(const fs::path& path, const std::string& bytes) {
 
 int main(int argc, char** argv) {
   const std::size_t emptyLines = argc > 1 ? std::strtoul(argv[1], nullptr, 10) : 10'000'000;
-  std::string pattern = (fs::temp_directory_path() / "settings-bench-XXXXXX").string();
-  if (::mkdtemp(pattern.data()) == nullptr) {
-    std::perror("mkdtemp");
-    return 1;
-  }
-  const fs::path dir = pattern;
+  const upgrade::testing::ScratchDir dir("settings-bench");
   const fs::path ini = dir / "System.ini";
 
   std::printf("settings bench: start-up up to the dialog, time and peak resident memory\n");
   writeFile(ini, "[ServerIP]\nServerIP1=.\n[Dbname]\nDbname1=Kvb\n");
-  measure("start-up, an ordinary System.ini", [&] { return startUpToDialog(dir); });
+  measure("start-up, an ordinary System.ini", [&] { return startUpToDialog(dir.path()); });
   writeFile(ini, std::string(emptyLines, '\n'));
   std::string label = "start-up, " + std::to_string(emptyLines) + " empty lines";
-  measure(label.c_str(), [&] { return startUpToDialog(dir); });
+  measure(label.c_str(), [&] { return startUpToDialog(dir.path()); });
   label = "one write into " + std::to_string(emptyLines) + " empty lines";
   measure(label.c_str(), [&] {
     upgrade::settings::SettingsFile settings(ini);
@@ -163,6 +159,5 @@ int main(int argc, char** argv) {
   const double utf8Seconds = measure("read, UTF-8", [&] { return timeReads(utf8); });
   const double gbkSeconds = measure("read, GBK", [&] { return timeReads(gbk); });
   std::printf("GBK takes %.1f times as long as UTF-8\n", gbkSeconds / utf8Seconds);
-  fs::remove_all(dir);
   return 0;
 }

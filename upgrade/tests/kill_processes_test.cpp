@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "kill_processes.h"
+#include "scratch_dir.h"
 
 extern char** environ;
 
@@ -42,20 +43,12 @@ std::string describe(int status) {
 // from them; whatever still runs at the end is killed and reaped.
 class Processes {
  public:
-  Processes() {
-    std::string pattern = (fs::temp_directory_path() / "kill-XXXXXX").string();
-    if (::mkdtemp(pattern.data()) == nullptr) {
-      throw std::runtime_error("mkdtemp failed");
-    }
-    dir_ = fs::canonical(pattern);  // as the kernel will name the executables
-  }
+  Processes() = default;
   ~Processes() {
     for (const pid_t pid : running_) {
       ::kill(pid, SIGKILL);
       ::waitpid(pid, nullptr, 0);
     }
-    std::error_code ignored;
-    fs::remove_all(dir_, ignored);
   }
   Processes(const Processes&) = delete;
   Processes& operator=(const Processes&) = delete;
@@ -120,7 +113,8 @@ class Processes {
   std::string name;  // what the probe passes to the routine
 
  private:
-  fs::path dir_;
+  testing::ScratchDir scratch_{"kill"};
+  fs::path dir_ = fs::canonical(scratch_.path());  // as the kernel will name the executables
   std::vector<pid_t> running_;
 };
 

@@ -1,7 +1,9 @@
 // Peers on 127.0.0.1 for the network tests: a SQL Server Browser that answers as a
-// test tells it, a UDP port that never answers, a TCP port that refuses, and a
-// pretend SQL Server that takes a FreeTDS login apart. Each picks an ephemeral
-// port; the threads wait on poll() with a stop pipe and end with the object.
+// test tells it, a UDP port that never answers, a TCP port that refuses, and (on
+// Linux) a pretend SQL Server that takes a FreeTDS login apart. Each picks an
+// ephemeral port; the threads wait on poll() with a stop signal (a pipe, or a pair
+// of UDP sockets under Winsock) and end with the object. The sockets are the
+// platform's (loopback_peers_posix.cpp, loopback_peers_windows.cpp).
 #pragma once
 
 #include <atomic>
@@ -19,7 +21,7 @@ namespace upgrade::testing {
 
 using Bytes = std::vector<std::uint8_t>;
 
-// A closed file descriptor on destruction.
+// A socket (or, on POSIX, any file descriptor) closed on destruction.
 class Fd {
  public:
   Fd() = default;
@@ -131,6 +133,7 @@ class PretendSqlServer {
 // A TCP socket listening on 127.0.0.1 on a port the system picks.
 Fd listeningLoopbackSocket(std::uint16_t& port);
 // A LOGIN7 message decoded; throws std::out_of_range when a field lies outside it.
+// Linux only, as the pretend SQL Server.
 CapturedLogin decodeTdsLogin(const Bytes& login);
 
 }  // namespace upgrade::testing

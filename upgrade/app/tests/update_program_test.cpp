@@ -12,6 +12,7 @@
 
 #include "reachable_database.h"
 #include "run_log_file.h"
+#include "scratch_dir.h"
 #include "unattended.h"
 #include "update_program.h"
 
@@ -46,20 +47,16 @@ class FakeFrontEnd final : public FrontEnd, public RunControl {
 class UpdateProgramTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    std::string pattern = (fs::temp_directory_path() / "program-XXXXXX").string();
-    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-    dir_ = pattern;
     parts_.makeDatabase = [this] { return std::make_unique<ReachableAs>(sim_, reachable_); };
-    parts_.settingsPath = [this] { return settings::settingsPathIn(dir_); };
+    parts_.settingsPath = [this] { return settings::settingsPathIn(dir_.path()); };
     parts_.dialogServices.listServers = [this] {
       ++listings_;
       return std::vector<std::string>{};
     };
     parts_.dialogServices.killProcesses = [](std::string_view) {};
   }
-  void TearDown() override { fs::remove_all(dir_); }
 
-  fs::path dir_;
+  testing::ScratchDir dir_{"program"};
   db::SimulatedDatabase sim_{db::SimulatedDatabase::Options{.version = "1.0.0.0.31"}};
   std::string reachable_ = ".";
   ProgramParts parts_;
@@ -117,16 +114,15 @@ TEST_F(UpdateProgramTest, TheRunLogRecordsTheRunAndNeverChangesIt) {
   reachable_ = "elsewhere";
   EXPECT_EQ(runUpdate(frontEnd_, parts_), 0);
   const auto failed = frontEnd_.events;
-  std::ostringstream text;
-  text << std::ifstream(logPath).rdbuf();
+  const std::string text = testing::readFile(logPath);
   for (const char* expected :
        {"Update 1.0.0 started",
         "System.ini cannot be read (it is a directory); the defaults stand in",
         "start-up: connect to server \".\", database \"Kvb\" as sa: failed",
         "message: 服务器连接失败！"}) {
-    EXPECT_NE(text.str().find(expected), std::string::npos) << expected << " in\n" << text.str();
+    EXPECT_NE(text.find(expected), std::string::npos) << expected << " in\n" << text;
   }
-  EXPECT_EQ(text.str().find("settings:"), text.str().rfind("settings:")) << "said once";
+  EXPECT_EQ(text.find("settings:"), text.rfind("settings:")) << "said once";
 
   fs::remove(logPath);
   fs::create_directory(logPath);  // where the file should be

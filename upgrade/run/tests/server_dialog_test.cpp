@@ -14,6 +14,7 @@
 #include <stdexcept>
 
 #include "PSqlServer.h"
+#include "scratch_dir.h"
 #include "simulated_database.h"
 
 namespace upgrade {
@@ -143,24 +144,11 @@ class RecordingLog final : public ladder::RunLog {
   std::vector<std::string> events;
 };
 
-std::string readFile(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
 class ServerDialogTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    std::string pattern = (fs::temp_directory_path() / "dialog-XXXXXX").string();
-    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-    dir_ = pattern;
-  }
   void TearDown() override {
     dialog_.reset();
     form_.reset();
-    fs::remove_all(dir_);
     EXPECT_FALSE(record_.busy) << "the pointer is restored on every path";
   }
 
@@ -215,7 +203,7 @@ class ServerDialogTest : public ::testing::Test {
             "dialog message 服务器连接出错，请重新启动软件重试！ (normal)", "kill Update.exe"};
   }
 
-  fs::path dir_;
+  testing::ScratchDir dir_{"dialog"};
   Record record_;
   RecordingDatabase db_{record_, "db2"};
   RecordingControl control_{record_};
@@ -328,7 +316,7 @@ TEST_F(ServerDialogTest, ConnectSendsTrimmedValuesAndStoresThemInOrder) {
 
   // Server and database name as typed, the password trimmed, the port a number;
   // the sections in the order they were written.
-  std::string text = readFile(settingsPath());
+  std::string text = testing::readFile(settingsPath());
   text.erase(std::remove(text.begin(), text.end(), '\r'), text.end());
   EXPECT_EQ(text,
             "[Dbname]\nDbname1= Spa\t\n[ServerIP]\nServerIP1=  db2 \n"

@@ -13,6 +13,7 @@
 
 #include "Unit1.h"
 #include "reachable_database.h"
+#include "scratch_dir.h"
 #include "simulated_database.h"
 
 namespace upgrade {
@@ -83,15 +84,8 @@ void expectPointerBalanced(const std::vector<std::string>& events) {
 
 class StartupSequenceTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    std::string pattern = (fs::temp_directory_path() / "startup-XXXXXX").string();
-    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-    dir_ = pattern;
-  }
-  void TearDown() override { fs::remove_all(dir_); }
-
   void storeSettings(const std::string& text) const {
-    std::ofstream(settings::settingsPathIn(dir_)) << text;
+    std::ofstream(settings::settingsPathIn(dir_.path())) << text;
   }
 
   // Runs start-up against a server reachable under `reachable`.
@@ -102,7 +96,7 @@ class StartupSequenceTest : public ::testing::Test {
       ui_.operatorInDialog = [this, inDialog] { inDialog(*run_); };
     }
     run_ = std::make_unique<TForm1>(
-        *db_, settings::settingsPathIn(dir_), ui_,
+        *db_, settings::settingsPathIn(dir_.path()), ui_,
         [this](TForm1&) { return ui_.createServerDialog(); }, TForm1::Creation::StateOnly);
     run_->FormCreate();
   }
@@ -113,7 +107,7 @@ class StartupSequenceTest : public ::testing::Test {
                       [](const db::JournalEntry& e) { return e.kind == Kind::Begin; }));
   }
 
-  fs::path dir_;
+  testing::ScratchDir dir_{"startup"};
   db::SimulatedDatabase sim_{db::SimulatedDatabase::Options{.version = "1.0.0.0.31"}};
   std::unique_ptr<ReachableAs> db_;
   RecordingUi ui_;
@@ -132,7 +126,8 @@ TEST_F(StartupSequenceTest, WithoutSettingsFileTheDefaultsAreTriedAsSa) {
   EXPECT_EQ(run_->ADOCon.connectionString(),
             "Provider=SQLOLEDB.1;Password=;Persist Security Info=False;User ID=sa;"
             "Initial Catalog=Kvb;Data Source=.");
-  EXPECT_FALSE(fs::exists(settings::settingsPathIn(dir_))) << "start-up never creates the file";
+  EXPECT_FALSE(fs::exists(settings::settingsPathIn(dir_.path())))
+      << "start-up never creates the file";
 }
 
 TEST_F(StartupSequenceTest, StoredSettingsThatConnectGoStraightToTheLadder) {
@@ -185,7 +180,7 @@ TEST_F(StartupSequenceTest, DialogThatConnectsHandsItsConnectionToTheLadder) {
             ui_.events.end());
   expectPointerBalanced(ui_.events);
   EXPECT_EQ(transactions(), 32);
-  EXPECT_EQ(settings::SettingsFile(settings::settingsPathIn(dir_))
+  EXPECT_EQ(settings::SettingsFile(settings::settingsPathIn(dir_.path()))
                 .readString("ServerIP", "ServerIP1", ""),
             "db2");
 }

@@ -6,6 +6,7 @@
 #include <fstream>
 
 #include "connection_settings.h"
+#include "scratch_dir.h"
 
 namespace upgrade::settings {
 namespace {
@@ -32,17 +33,11 @@ TEST(ConnectionStringTest, ValuesGoInAsTheyStandAndStayApartForTheClient) {
 
 class StoredSettingsTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    std::string pattern = (fs::temp_directory_path() / "stored-XXXXXX").string();
-    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-    dir_ = pattern;
-  }
-  void TearDown() override { fs::remove_all(dir_); }
-  fs::path dir_;
+  testing::ScratchDir dir_{"stored"};
 };
 
 TEST_F(StoredSettingsTest, AbsentOrEmptyFileGivesTheDefaults) {
-  const fs::path path = settingsPathIn(dir_);
+  const fs::path path = settingsPathIn(dir_.path());
   EXPECT_EQ(path, dir_ / "System.ini");
   for (int pass = 0; pass < 2; ++pass) {
     const ConnectionSettings read = readConnectionSettings(SettingsFile(path));
@@ -55,7 +50,7 @@ TEST_F(StoredSettingsTest, AbsentOrEmptyFileGivesTheDefaults) {
 }
 
 TEST_F(StoredSettingsTest, ReadsTheFourSectionsAndFallsBackPerSetting) {
-  const fs::path path = settingsPathIn(dir_);
+  const fs::path path = settingsPathIn(dir_.path());
   std::ofstream(path) << "[ServerIP]\nServerIP1= 192.168.1.9 \n[ServerPass]\nServerPass1=\"a b\"\n"
                          "[ServerPort]\nServerPort1=port\n";
   const ConnectionSettings read = readConnectionSettings(SettingsFile(path));

@@ -11,6 +11,7 @@
 #include <sstream>
 #include <vector>
 
+#include "scratch_dir.h"
 #include "settings_file.h"
 
 namespace upgrade::settings {
@@ -31,26 +32,15 @@ std::string withPlatformLineBreaks(std::string text) {
 
 class SettingsFileTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    std::string pattern = (fs::temp_directory_path() / "settings-XXXXXX").string();
-    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-    dir_ = pattern;
-    path_ = dir_ / "System.ini";
-  }
-  void TearDown() override { fs::remove_all(dir_); }
+  void SetUp() override { path_ = dir_ / "System.ini"; }
 
   void put(const std::string& bytes) const { std::ofstream(path_, std::ios::binary) << bytes; }
-  [[nodiscard]] std::string contents() const {
-    std::ifstream in(path_, std::ios::binary);
-    std::ostringstream out;
-    out << in.rdbuf();
-    return out.str();
-  }
+  [[nodiscard]] std::string contents() const { return testing::readFile(path_); }
   [[nodiscard]] std::string read(std::string_view section, std::string_view key) const {
     return SettingsFile(path_).readString(section, key, "<default>");
   }
 
-  fs::path dir_;
+  testing::ScratchDir dir_{"settings"};
   fs::path path_;
 };
 
@@ -344,7 +334,7 @@ TEST_F(SettingsFileTest, WriteIsAtomicAndKeepsPermissionsAndLinks) {
   EXPECT_EQ(fs::status(path_).permissions() & fs::perms::all,
             fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
   std::vector<std::string> names;
-  for (const auto& entry : fs::directory_iterator(dir_)) {
+  for (const auto& entry : fs::directory_iterator(dir_.path())) {
     names.push_back(entry.path().filename().string());
   }
   std::sort(names.begin(), names.end());

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "kill_processes.h"
+#include "scratch_dir.h"
 
 namespace {
 
@@ -17,18 +18,12 @@ namespace fs = std::filesystem;
 
 class KillProcessesWindows : public ::testing::Test {
  protected:
-  void SetUp() override {
-    dir_ = fs::temp_directory_path() / ("kill-test-" + std::to_string(GetCurrentProcessId()));
-    fs::create_directories(dir_);
-  }
   void TearDown() override {
     for (const HANDLE h : started_) {
       TerminateProcess(h, 99);
       WaitForSingleObject(h, INFINITE);
       CloseHandle(h);
     }
-    std::error_code ignored;
-    fs::remove_all(dir_, ignored);
   }
 
   std::string unique(const std::string& stem) const {
@@ -73,7 +68,7 @@ class KillProcessesWindows : public ::testing::Test {
     return WaitForSingleObject(process, 0) == WAIT_TIMEOUT;
   }
 
-  fs::path dir_;
+  upgrade::testing::ScratchDir dir_{"kill-test"};
   std::vector<HANDLE> started_;
 };
 

@@ -11,6 +11,7 @@
 
 #include "PSqlServer.h"
 #include "run_log_file.h"
+#include "scratch_dir.h"
 #include "wire_session.h"
 
 namespace upgrade::testing {
@@ -55,9 +56,7 @@ class EscapingView final : public ServerDialogView {
 };
 
 TEST_F(OverTheWire, ALoginThatFailsLeadsToTheDialogAndTheLogKeepsTheReason) {
-  std::string pattern = (fs::temp_directory_path() / "wire-startup-XXXXXX").string();
-  ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-  const fs::path dir = pattern;
+  const ScratchDir dir("wire-startup");
 
   struct Case {
     const char* name;
@@ -101,15 +100,12 @@ TEST_F(OverTheWire, ALoginThatFailsLeadsToTheDialogAndTheLogKeepsTheReason) {
     EXPECT_NE(note.find(c.reason), std::string::npos) << note;
     EXPECT_EQ(note.find("secret"), std::string::npos);
   }
-  fs::remove_all(dir);
 }
 
 // A server may echo the password in an error reply; the log keeps the message but
 // never the password.
 TEST_F(OverTheWire, ThePasswordNeverReachesTheLogEvenFromTheServer) {
-  std::string pattern = (fs::temp_directory_path() / "wire-secret-XXXXXX").string();
-  ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-  const fs::path dir = pattern;
+  const ScratchDir dir("wire-secret");
   TdsPeer& peer = startPeer({.version = "1.0.0.0.20",
                              .faults = {{.textContains = "DROP COLUMN zkmxcode",
                                          .message = "Password 'Pa55;word' is not accepted."}}});
@@ -119,11 +115,9 @@ TEST_F(OverTheWire, ThePasswordNeverReachesTheLogEvenFromTheServer) {
   RecordingRun run;
   RunLogFile log(dir / "Update.log");
   const TForm1 form(db, dir / "System.ini", run, nullptr, TForm1::Creation::RunStartUp, &log);
-  std::ostringstream text;
-  text << std::ifstream(dir / "Update.log").rdbuf();
-  EXPECT_NE(text.str().find("Password '***' is not accepted."), std::string::npos) << text.str();
-  EXPECT_EQ(text.str().find("Pa55"), std::string::npos) << text.str();
-  fs::remove_all(dir);
+  const std::string text = readFile(dir / "Update.log");
+  EXPECT_NE(text.find("Password '***' is not accepted."), std::string::npos) << text;
+  EXPECT_EQ(text.find("Pa55"), std::string::npos) << text;
 }
 
 }  // namespace

@@ -14,6 +14,7 @@
 #include "qt_front_end.h"
 #include "qt_server_dialog_view.h"
 #include "reachable_database.h"
+#include "scratch_dir.h"
 #include "update_program.h"
 
 namespace upgrade {
@@ -64,16 +65,12 @@ class Operator final : public QObject {
 class MainFormTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    std::string pattern = (fs::temp_directory_path() / "mainform-XXXXXX").string();
-    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-    dir_ = pattern;
     parts_.makeDatabase = [this] { return std::make_unique<ReachableAs>(sim_, reachable_); };
     parts_.settingsPath = [this] { return dir_ / "System.ini"; };
     parts_.dialogServices.killProcesses = [](std::string_view) {};
   }
-  void TearDown() override { fs::remove_all(dir_); }
 
-  fs::path dir_;
+  testing::ScratchDir dir_{"mainform"};
   db::SimulatedDatabase sim_{db::SimulatedDatabase::Options{.version = "1.0.0.0.31"}};
   std::string reachable_ = ".";
   ProgramParts parts_;
