@@ -43,7 +43,7 @@ ProgramParts productionParts() {
   ProgramParts parts;
   parts.makeDatabase = [] { return std::make_unique<OdbcDatabase>(); };
   parts.settingsPath = [] { return settings::settingsPathIn(programDirectory()); };
-  parts.dialogServices.listServers = [] { return listVisibleSqlServers(); };
+  parts.dialogServices.listServers = [] { return net::listVisibleSqlServers(); };
   parts.dialogServices.killProcesses = [](std::string_view name) { KillProcessesByName(name); };
   parts.makeLog = [] {
     return std::make_unique<RunLogFile>(

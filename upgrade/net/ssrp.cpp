@@ -8,7 +8,7 @@
 #include "text_encoding.h"
 #include "udp_socket.h"
 
-namespace upgrade::ssrp {
+namespace upgrade::net::ssrp {
 namespace {
 
 using Clock = std::chrono::steady_clock;
@@ -229,4 +229,4 @@ std::optional<std::uint16_t> lookupInstancePort(const std::string& host, std::st
   return std::nullopt;
 }
 
-}  // namespace upgrade::ssrp
+}  // namespace upgrade::net::ssrp

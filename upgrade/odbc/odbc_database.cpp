@@ -96,7 +96,7 @@ void OdbcDatabase::open(const db::ConnectionTarget& target, std::chrono::seconds
       std::max(loginTimeout / 3, std::chrono::seconds(1)));
   const std::uint16_t browserPort = impl_->options.browserPort;
   const InstanceResolver resolve = [&](const std::string& host, const std::string& instance) {
-    const auto port = ssrp::lookupInstancePort(host, instance, lookupBudget, browserPort);
+    const auto port = net::ssrp::lookupInstancePort(host, instance, lookupBudget, browserPort);
     if (!port) {
       throw db::DatabaseError("The SQL Server Browser on " + host + " (UDP port " +
                               std::to_string(browserPort) +

@@ -102,7 +102,7 @@ TEST_F(FreeTdsConnect, ANamedInstanceIsFoundThroughTheBrowserAndThenConnected) {
   PretendSqlServer server;
   const std::uint16_t tcpPort = server.port();
   BrowserResponder browser([tcpPort](const Bytes& request) {
-    if (request != ssrp::instanceRequest("KVB")) {
+    if (request != net::ssrp::instanceRequest("KVB")) {
       return std::vector<Bytes>{};
     }
     return std::vector<Bytes>{

@@ -7,7 +7,7 @@
 #include "loopback_peers.h"
 #include "ssrp.h"
 
-namespace upgrade::ssrp {
+namespace upgrade::net::ssrp {
 namespace {
 
 using namespace std::chrono_literals;
@@ -100,4 +100,4 @@ TEST(SsrpInstanceLookup, GivesUpWithoutAUsableAnswer) {
 }
 
 }  // namespace
-}  // namespace upgrade::ssrp
+}  // namespace upgrade::net::ssrp

@@ -6,6 +6,6 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-namespace upgrade::ssrp {
+namespace upgrade::net {
 using SocketLength = socklen_t;
-}  // namespace upgrade::ssrp
+}  // namespace upgrade::net

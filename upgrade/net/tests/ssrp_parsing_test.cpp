@@ -4,7 +4,7 @@
 #include "loopback_peers.h"
 #include "ssrp.h"
 
-namespace upgrade::ssrp {
+namespace upgrade::net::ssrp {
 namespace {
 
 using testing::browserResponse;
@@ -119,4 +119,4 @@ TEST(SsrpResponses, ANameThatCannotBeDecodedDropsOnlyItsRecord) {
 }
 
 }  // namespace
-}  // namespace upgrade::ssrp
+}  // namespace upgrade::net::ssrp

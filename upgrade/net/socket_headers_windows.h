@@ -11,6 +11,6 @@
 #include <winsock2.h>
 #include <ws2tcpip.h>
 
-namespace upgrade::ssrp {
+namespace upgrade::net {
 using SocketLength = int;
-}  // namespace upgrade::ssrp
+}  // namespace upgrade::net
