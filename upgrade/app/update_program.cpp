@@ -44,7 +44,9 @@ ProgramParts productionParts() {
   parts.makeDatabase = [] { return std::make_unique<OdbcDatabase>(); };
   parts.settingsPath = [] { return settings::settingsPathIn(programDirectory()); };
   parts.dialogServices.listServers = [] { return net::listVisibleSqlServers(); };
-  parts.dialogServices.killProcesses = [](std::string_view name) { KillProcessesByName(name); };
+  parts.dialogServices.killProcesses = [](std::string_view name) {
+    processes::KillProcessesByName(name);
+  };
   parts.makeLog = [] {
     return std::make_unique<RunLogFile>(
         runLogPathFor(settings::settingsPathIn(programDirectory())));

@@ -13,6 +13,6 @@ int main(int argc, char** argv) {
   if (::read(STDIN_FILENO, &go, 1) != 1) {
     return 2;
   }
-  upgrade::KillProcessesByName(argv[1]);
+  upgrade::processes::KillProcessesByName(argv[1]);
   return 3;
 }

@@ -16,6 +16,6 @@ int main(int argc, char** argv) {
     WaitForSingleObject(never, INFINITE);
     return 4;
   }
-  upgrade::KillProcessesByName(argv[1]);
+  upgrade::processes::KillProcessesByName(argv[1]);
   return 3;
 }

@@ -21,7 +21,7 @@
 
 extern char** environ;
 
-namespace upgrade {
+namespace upgrade::processes {
 namespace {
 
 namespace fs = std::filesystem;
@@ -249,4 +249,4 @@ TEST(KillProcessesByNameTest, MatchingRuleOnBareAndWideTexts) {
 }
 
 }  // namespace
-}  // namespace upgrade
+}  // namespace upgrade::processes

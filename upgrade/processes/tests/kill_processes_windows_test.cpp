@@ -12,6 +12,7 @@
 #include "kill_processes.h"
 #include "scratch_dir.h"
 
+namespace upgrade::processes {
 namespace {
 
 namespace fs = std::filesystem;
@@ -68,7 +69,7 @@ class KillProcessesWindows : public ::testing::Test {
     return WaitForSingleObject(process, 0) == WAIT_TIMEOUT;
   }
 
-  upgrade::testing::ScratchDir dir_{"kill-test"};
+  testing::ScratchDir dir_{"kill-test"};
   std::vector<HANDLE> started_;
 };
 
@@ -79,7 +80,7 @@ TEST_F(KillProcessesWindows, EndsExactlyTheMatchingProcessesWithExitCodeZero) {
   const HANDLE longer = start(name + ".bak.exe", "wait");
   const HANDLE prefixed = start("x" + name, "wait");
 
-  upgrade::KillProcessesByName(name);
+  KillProcessesByName(name);
 
   EXPECT_EQ(exitCodeAfterEnd(lower), 0u);
   EXPECT_EQ(exitCodeAfterEnd(upper), 0u);
@@ -94,9 +95,9 @@ TEST_F(KillProcessesWindows, EndsExactlyTheMatchingProcessesWithExitCodeZero) {
 TEST_F(KillProcessesWindows, OnlyTheFileNameIsLookedAt) {
   const std::string name = unique("path") + ".exe";
   const HANDLE probe = start(name, "wait");
-  upgrade::KillProcessesByName((dir_ / "0" / name).string());
+  KillProcessesByName((dir_ / "0" / name).string());
   EXPECT_TRUE(stillRunning(probe)) << "the full path was read";
-  upgrade::KillProcessesByName(name);
+  KillProcessesByName(name);
   EXPECT_EQ(exitCodeAfterEnd(probe), 0u);
 }
 
@@ -111,3 +112,4 @@ TEST_F(KillProcessesWindows, ReturnsWhenItsOwnProcessDoesNotMatch) {
 }
 
 }  // namespace
+}  // namespace upgrade::processes
