@@ -72,17 +72,17 @@ std::optional<Attributes> read(std::string_view text, Reading reading) {
 }
 
 // Whether refusing target for driver is justified, judged without the mapping code.
-bool mayRefuse(const upgrade::db::ConnectionTarget& target, upgrade::DriverFamily family) {
+bool mayRefuse(const upgrade::db::ConnectionTarget& target, upgrade::odbc::DriverFamily family) {
   for (const std::string* value : {&target.server, &target.database, &target.password}) {
     if (value->find('\0') != std::string::npos) {
       return true;
     }
   }
-  if (family != upgrade::DriverFamily::FreeTds) {
+  if (family != upgrade::odbc::DriverFamily::FreeTds) {
     return false;
   }
   try {
-    const upgrade::ServerName name = upgrade::parseServerName(target.server);
+    const upgrade::odbc::ServerName name = upgrade::odbc::parseServerName(target.server);
     for (const std::string* value : {&name.host, &target.database, &target.password}) {
       const bool hasClose = value->find('}') != std::string::npos;
       if (hasClose && (value->find(';') != std::string::npos || value->starts_with('{'))) {
@@ -95,13 +95,14 @@ bool mayRefuse(const upgrade::db::ConnectionTarget& target, upgrade::DriverFamil
   }
 }
 
-void check(const upgrade::db::ConnectionTarget& target, const upgrade::SqlServerDriver& driver) {
+void check(const upgrade::db::ConnectionTarget& target,
+           const upgrade::odbc::SqlServerDriver& driver) {
   const std::string what = "server " + fuzzing::escaped(target.server) + ", database " +
                            fuzzing::escaped(target.database) + ", password " +
                            fuzzing::escaped(target.password) + " for " + driver.name;
   std::string text;
   try {
-    text = upgrade::odbcConnectionString(
+    text = upgrade::odbc::odbcConnectionString(
         target, driver,
         [](const std::string&, const std::string&) -> std::uint16_t { return 49172; });
   } catch (const upgrade::db::DatabaseError& error) {
@@ -114,11 +115,11 @@ void check(const upgrade::db::ConnectionTarget& target, const upgrade::SqlServer
                       {"Database", target.database},
                       {"UID", target.user},
                       {"PWD", target.password}};
-  if (driver.family == upgrade::DriverFamily::FreeTds) {
-    const upgrade::ServerName name = upgrade::parseServerName(target.server);
+  if (driver.family == upgrade::odbc::DriverFamily::FreeTds) {
+    const upgrade::odbc::ServerName name = upgrade::odbc::parseServerName(target.server);
     intended["Server"] = name.host;
     intended["Port"] = std::to_string(name.port               ? *name.port
-                                      : name.instance.empty() ? upgrade::kDefaultSqlServerPort
+                                      : name.instance.empty() ? upgrade::odbc::kDefaultSqlServerPort
                                                               : 49172);
     intended["TDS_Version"] = "7.4";
     intended["ClientCharset"] = "UTF-8";
@@ -130,7 +131,7 @@ void check(const upgrade::db::ConnectionTarget& target, const upgrade::SqlServer
 
   const auto standard = read(text, Reading::Standard);
   FUZZ_CHECK(standard && *standard == intended, what + " gave " + fuzzing::escaped(text));
-  if (driver.family == upgrade::DriverFamily::FreeTds) {
+  if (driver.family == upgrade::odbc::DriverFamily::FreeTds) {
     const auto freeTds = read(text, Reading::FreeTds13);
     FUZZ_CHECK(freeTds && *freeTds == intended,
                what + " reads otherwise in FreeTDS: " + fuzzing::escaped(text));
@@ -154,7 +155,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (second != std::string_view::npos) {
     target.password = std::string(input.substr(second + 1));
   }
-  check(target, {"FreeTDS", upgrade::DriverFamily::FreeTds});
-  check(target, {"ODBC Driver 18 for SQL Server", upgrade::DriverFamily::Microsoft});
+  check(target, {"FreeTDS", upgrade::odbc::DriverFamily::FreeTds});
+  check(target, {"ODBC Driver 18 for SQL Server", upgrade::odbc::DriverFamily::Microsoft});
   return 0;
 }

@@ -31,7 +31,7 @@ std::string runOnce(std::chrono::nanoseconds& spent) {
   upgrade::ladder::RunOutcome outcome;
   const auto start = Clock::now();
   try {
-    upgrade::OdbcDatabase db;
+    upgrade::odbc::OdbcDatabase db;
     db.open(target, std::chrono::seconds(15));
     upgrade::ladder::StepQuery query(db);
     outcome = upgrade::ladder::runLadder(db, query);

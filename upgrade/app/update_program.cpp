@@ -41,7 +41,7 @@ class EndWatch final : public RunControl {
 
 ProgramParts productionParts() {
   ProgramParts parts;
-  parts.makeDatabase = [] { return std::make_unique<OdbcDatabase>(); };
+  parts.makeDatabase = [] { return std::make_unique<odbc::OdbcDatabase>(); };
   parts.settingsPath = [] { return settings::settingsPathIn(programDirectory()); };
   parts.dialogServices.listServers = [] { return net::listVisibleSqlServers(); };
   parts.dialogServices.killProcesses = [](std::string_view name) {

@@ -6,7 +6,7 @@
 
 #include "ascii.h"
 
-namespace upgrade {
+namespace upgrade::odbc {
 namespace {
 
 bool startsWithIgnoringCase(std::string_view text, std::string_view prefix) {
@@ -260,4 +260,4 @@ std::string odbcConnectionString(const db::ConnectionTarget& target, const SqlSe
   return out;
 }
 
-}  // namespace upgrade
+}  // namespace upgrade::odbc

@@ -14,7 +14,7 @@
 
 #include "database.h"
 
-namespace upgrade {
+namespace upgrade::odbc {
 
 enum class DriverFamily {
   Microsoft,     // "ODBC Driver 18 for SQL Server" and its predecessors
@@ -75,4 +75,4 @@ inline constexpr std::uint16_t kDefaultSqlServerPort = 1433;
 std::string odbcConnectionString(const db::ConnectionTarget& target, const SqlServerDriver& driver,
                                  const InstanceResolver& resolvePort);
 
-}  // namespace upgrade
+}  // namespace upgrade::odbc

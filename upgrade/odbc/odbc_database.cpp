@@ -12,9 +12,9 @@
 #include "sql_parameters.h"
 #include "ssrp.h"
 
-namespace upgrade {
+namespace upgrade::odbc {
 
-using namespace odbc_detail;
+using namespace detail;
 
 struct OdbcDatabase::Impl {
   Options options;
@@ -209,4 +209,4 @@ db::Rows OdbcDatabase::query(const std::string& text, const db::Params& params) 
   return rows;
 }
 
-}  // namespace upgrade
+}  // namespace upgrade::odbc

@@ -16,7 +16,7 @@
 
 #include "database.h"
 
-namespace upgrade {
+namespace upgrade::odbc {
 
 class OdbcDatabase final : public db::Database {
  public:
@@ -68,4 +68,4 @@ class OdbcDatabase final : public db::Database {
   std::unique_ptr<Impl> impl_;
 };
 
-}  // namespace upgrade
+}  // namespace upgrade::odbc

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-namespace upgrade::odbc_detail {
+namespace upgrade::odbc::detail {
 namespace {
 
 using Kind = db::DatabaseError::Kind;
@@ -74,4 +74,4 @@ db::DatabaseError failureFrom(const std::vector<DiagnosticRecord>& records,
   return db::DatabaseError(message, kindOf(weightiest->state), weightiest->state);
 }
 
-}  // namespace upgrade::odbc_detail
+}  // namespace upgrade::odbc::detail

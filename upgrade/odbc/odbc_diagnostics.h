@@ -9,7 +9,7 @@
 
 #include "database.h"
 
-namespace upgrade::odbc_detail {
+namespace upgrade::odbc::detail {
 
 struct DiagnosticRecord {
   std::string state;    // the SQLSTATE, five characters
@@ -23,4 +23,4 @@ struct DiagnosticRecord {
 [[nodiscard]] db::DatabaseError failureFrom(const std::vector<DiagnosticRecord>& records,
                                             std::string_view action);
 
-}  // namespace upgrade::odbc_detail
+}  // namespace upgrade::odbc::detail

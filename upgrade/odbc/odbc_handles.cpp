@@ -6,7 +6,7 @@
 #include "odbc_diagnostics.h"
 #include "utf16.h"
 
-namespace upgrade::odbc_detail {
+namespace upgrade::odbc::detail {
 
 WideText wide(std::string_view utf8) {
   const std::u16string units = text::toUtf16(utf8);
@@ -131,4 +131,4 @@ void Handle::swap(Handle& other) noexcept {
   std::swap(connection_, other.connection_);
 }
 
-}  // namespace upgrade::odbc_detail
+}  // namespace upgrade::odbc::detail

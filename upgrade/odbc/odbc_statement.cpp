@@ -7,7 +7,7 @@
 
 #include "utf16.h"
 
-namespace upgrade::odbc_detail {
+namespace upgrade::odbc::detail {
 
 Statement::Statement(const Handle& connection, std::chrono::seconds timeout)
     : handle_(connection.allocate(SQL_HANDLE_STMT, "Allocating a statement")) {
@@ -123,4 +123,4 @@ std::string Statement::columnText(SQLUSMALLINT column) {
   return text::toUtf8(value);
 }
 
-}  // namespace upgrade::odbc_detail
+}  // namespace upgrade::odbc::detail

@@ -10,7 +10,7 @@
 #include "odbc_handles.h"
 #include "sql_parameters.h"
 
-namespace upgrade::odbc_detail {
+namespace upgrade::odbc::detail {
 
 class Statement {
  public:
@@ -46,4 +46,4 @@ class Statement {
   std::vector<Binding> bindings_;
 };
 
-}  // namespace upgrade::odbc_detail
+}  // namespace upgrade::odbc::detail

@@ -13,7 +13,7 @@ using Action = TdsFault::Action;
 using ErrorKind = db::DatabaseError::Kind;
 
 // What execute() threw, or nothing.
-std::optional<db::DatabaseError> failureOf(OdbcDatabase& db, const std::string& text,
+std::optional<db::DatabaseError> failureOf(odbc::OdbcDatabase& db, const std::string& text,
                                            const db::Params& params = {}) {
   try {
     db.execute(text, params);
@@ -32,7 +32,7 @@ TEST_F(OverTheWire, ErrorsSayWhetherTheServerRefusedTheStatement) {
                                  {.action = Action::StallAcknowledge, .textContains = "stalls"},
                                  {.action = Action::DropConnection, .textContains = "drops"},
                              }});
-  OdbcDatabase db(shortTimeouts());
+  odbc::OdbcDatabase db(shortTimeouts());
   db.open(targetFor(peer), std::chrono::seconds(15));
 
   auto error = failureOf(db, "update t set refused=1");
@@ -66,7 +66,7 @@ TEST_F(OverTheWire, ErrorsSayWhetherTheServerRefusedTheStatement) {
 TEST_F(OverTheWire, AStallThatIgnoresTheAttentionTimesOutAndLosesTheConnection) {
   TdsPeer& peer =
       startPeer({.faults = {{.action = Action::StallIgnore, .textContains = "stalls"}}});
-  OdbcDatabase db(shortTimeouts());
+  odbc::OdbcDatabase db(shortTimeouts());
   db.open(targetFor(peer), std::chrono::seconds(15));
   db.execute("update ver set ver1=:a1", {{"a1", std::string("pending")}});
 
@@ -85,7 +85,7 @@ TEST_F(OverTheWire, AStallThatIgnoresTheAttentionTimesOutAndLosesTheConnection) 
 
 TEST_F(OverTheWire, TextsLongerThanAPacketArriveWhole) {
   TdsPeer& peer = startPeer();
-  OdbcDatabase db(shortTimeouts());
+  odbc::OdbcDatabase db(shortTimeouts());
   db.open(targetFor(peer), std::chrono::seconds(15));
 
   // Over 8 KB of UTF-16 each, so more than two packets of 4096 bytes.
@@ -123,9 +123,9 @@ TEST_F(OverTheWire, ANamedInstanceIsFoundThroughTheBrowser) {
     }
     return answer;
   });
-  OdbcDatabase::Options options = shortTimeouts();
+  odbc::OdbcDatabase::Options options = shortTimeouts();
   options.browserPort = browser.port();
-  OdbcDatabase db(options);
+  odbc::OdbcDatabase db(options);
   db.open({"127.0.0.1\\KVB", "Kvb", "sa", "secret"}, std::chrono::seconds(15));
 
   const db::Rows rows = db.query("select * from ver", {});
@@ -136,9 +136,9 @@ TEST_F(OverTheWire, ANamedInstanceIsFoundThroughTheBrowser) {
 
 TEST_F(OverTheWire, FailedLoginsCarryTheReasonAndEndWithinTheBudget) {
   TdsPeer& refusing = startPeer({.login = TdsPeer::Login::Refuse});
-  OdbcDatabase::Options options;
+  odbc::OdbcDatabase::Options options;
   options.loginTimeout = std::chrono::seconds(1);
-  OdbcDatabase db(options);
+  odbc::OdbcDatabase db(options);
   try {
     db.open(targetFor(refusing), std::chrono::seconds(15));
     ADD_FAILURE() << "a refused login opened";
@@ -163,9 +163,9 @@ TEST(LoginBudget, TheDriverGetsWhatIsLeftAndNeverLess) {
   using std::chrono::seconds;
   // Finding the driver takes milliseconds: the driver gets the whole budget, and
   // the attempt ends a few milliseconds after it, not a second early.
-  EXPECT_EQ(OdbcDatabase::remainingLoginTime(seconds(15), milliseconds(4)), seconds(15));
-  EXPECT_EQ(OdbcDatabase::remainingLoginTime(seconds(15), milliseconds(1900)), seconds(14));
-  EXPECT_EQ(OdbcDatabase::remainingLoginTime(seconds(2), seconds(5)), seconds(1));
+  EXPECT_EQ(odbc::OdbcDatabase::remainingLoginTime(seconds(15), milliseconds(4)), seconds(15));
+  EXPECT_EQ(odbc::OdbcDatabase::remainingLoginTime(seconds(15), milliseconds(1900)), seconds(14));
+  EXPECT_EQ(odbc::OdbcDatabase::remainingLoginTime(seconds(2), seconds(5)), seconds(1));
 }
 
 }  // namespace

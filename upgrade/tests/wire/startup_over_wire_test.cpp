@@ -70,9 +70,9 @@ TEST_F(OverTheWire, ALoginThatFailsLeadsToTheDialogAndTheLogKeepsTheReason) {
     const std::string server = targetFor(peer).server;
     std::ofstream(dir / "System.ini")
         << "[ServerIP]\nServerIP1=" << server << "\n[ServerPass]\nServerPass1=secret\n";
-    OdbcDatabase::Options options = shortTimeouts();
+    odbc::OdbcDatabase::Options options = shortTimeouts();
     options.loginTimeout = std::chrono::seconds(1);
-    OdbcDatabase db(options);
+    odbc::OdbcDatabase db(options);
     RecordingRun run;
     const ServerDialogViewFactory views = [&run](ServerDialogEvents& events) {
       return std::make_unique<EscapingView>(events, run);
@@ -111,7 +111,7 @@ TEST_F(OverTheWire, ThePasswordNeverReachesTheLogEvenFromTheServer) {
                                          .message = "Password 'Pa55;word' is not accepted."}}});
   std::ofstream(dir / "System.ini") << "[ServerIP]\nServerIP1=" << targetFor(peer).server
                                     << "\n[ServerPass]\nServerPass1=Pa55;word\n";
-  OdbcDatabase db(shortTimeouts());
+  odbc::OdbcDatabase db(shortTimeouts());
   RecordingRun run;
   RunLogFile log(dir / "Update.log");
   const TForm1 form(db, dir / "System.ini", run, nullptr, TForm1::Creation::RunStartUp, &log);

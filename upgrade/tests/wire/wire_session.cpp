@@ -38,7 +38,7 @@ TdsPeer& OverTheWire::startPeer(TdsPeer::Options options) {
 }
 
 std::string OverTheWire::runLadder(TdsPeer& peer) {
-  OdbcDatabase db(shortTimeouts());
+  odbc::OdbcDatabase db(shortTimeouts());
   db.open(targetFor(peer), std::chrono::seconds(15));
   ladder::StepQuery query(db);
   const ladder::RunOutcome outcome = ladder::runLadder(db, query);

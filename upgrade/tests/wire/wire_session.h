@@ -18,8 +18,8 @@
 namespace upgrade::testing {
 
 // Short enough that a stall costs a second, long enough for any healthy reply.
-inline OdbcDatabase::Options shortTimeouts() {
-  OdbcDatabase::Options options;
+inline odbc::OdbcDatabase::Options shortTimeouts() {
+  odbc::OdbcDatabase::Options options;
   options.statementTimeout = std::chrono::seconds(1);
   return options;
 }

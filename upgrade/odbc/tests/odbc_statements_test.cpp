@@ -5,7 +5,7 @@
 #include "odbc_database.h"
 #include "odbc_test_config.h"
 
-namespace upgrade {
+namespace upgrade::odbc {
 namespace {
 
 class OdbcStatements : public ::testing::Test {
@@ -151,4 +151,4 @@ TEST(OdbcConnection, AnUnknownDriverFailsWithTheDriverManagersMessage) {
 }
 
 }  // namespace
-}  // namespace upgrade
+}  // namespace upgrade::odbc

@@ -6,7 +6,7 @@
 #include "odbc_database.h"
 #include "odbc_test_config.h"
 
-namespace upgrade {
+namespace upgrade::odbc {
 namespace {
 
 using Table = std::vector<std::vector<std::string>>;
@@ -107,4 +107,4 @@ TEST_F(OdbcTransactions, EachStepIsItsOwnTransaction) {
 }
 
 }  // namespace
-}  // namespace upgrade
+}  // namespace upgrade::odbc

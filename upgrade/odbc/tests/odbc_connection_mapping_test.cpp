@@ -6,7 +6,7 @@
 
 #include "odbc_connection_string.h"
 
-namespace upgrade {
+namespace upgrade::odbc {
 namespace {
 
 using Attributes = std::map<std::string, std::string>;
@@ -299,4 +299,4 @@ TEST(ValueQuoting, ANulCharacterIsRefusedRatherThanCuttingTheStringShort) {
 }
 
 }  // namespace
-}  // namespace upgrade
+}  // namespace upgrade::odbc

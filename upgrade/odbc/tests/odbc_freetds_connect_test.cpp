@@ -8,7 +8,7 @@
 #include "odbc_test_config.h"
 #include "ssrp.h"
 
-namespace upgrade {
+namespace upgrade::odbc {
 namespace {
 
 using namespace std::chrono_literals;
@@ -144,4 +144,4 @@ TEST_F(FreeTdsConnect, ReopeningAfterAFailureStartsClean) {
 }
 
 }  // namespace
-}  // namespace upgrade
+}  // namespace upgrade::odbc

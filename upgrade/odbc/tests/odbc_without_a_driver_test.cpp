@@ -6,7 +6,7 @@
 
 #include "odbc_database.h"
 
-namespace upgrade {
+namespace upgrade::odbc {
 namespace {
 
 using namespace std::chrono_literals;
@@ -21,4 +21,4 @@ TEST(OdbcWithoutADriver, FailsToConnectAndStaysClosed) {
 }
 
 }  // namespace
-}  // namespace upgrade
+}  // namespace upgrade::odbc

@@ -4,7 +4,7 @@
 
 #include "odbc_diagnostics.h"
 
-namespace upgrade::odbc_detail {
+namespace upgrade::odbc::detail {
 namespace {
 
 using Kind = db::DatabaseError::Kind;
@@ -61,4 +61,4 @@ TEST(OdbcDiagnostics, TheWeightiestRecordGivesTheKindAndTheSqlState) {
 }
 
 }  // namespace
-}  // namespace upgrade::odbc_detail
+}  // namespace upgrade::odbc::detail
