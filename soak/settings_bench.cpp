@@ -65,7 +65,7 @@ double measure(const char* label, const std::function<double()>& body) {
   return seconds;
 }
 
-class NoRun final : public upgrade::RunControl {
+class NoRun final : public upgrade::run::RunControl {
  public:
   void showBusyPointer() noexcept override {}
   void restorePointer() noexcept override {}
@@ -74,12 +74,12 @@ class NoRun final : public upgrade::RunControl {
 };
 
 // Records when the dialog is shown; the operator closes it at once.
-class TimedView final : public upgrade::ServerDialogView {
+class TimedView final : public upgrade::run::ServerDialogView {
  public:
   explicit TimedView(Clock::time_point* shown) : shown_(shown) {}
-  void setText(upgrade::DialogField, std::string_view) override {}
-  [[nodiscard]] std::string text(upgrade::DialogField) const override { return {}; }
-  void setFocus(upgrade::DialogField) override {}
+  void setText(upgrade::run::DialogField, std::string_view) override {}
+  [[nodiscard]] std::string text(upgrade::run::DialogField) const override { return {}; }
+  void setFocus(upgrade::run::DialogField) override {}
   void setServerList(const std::vector<std::string>&) override {}
   void showMessage(std::string_view, std::string_view) override {}
   void runModal() override { *shown_ = Clock::now(); }
@@ -96,15 +96,17 @@ double startUpToDialog(const fs::path& dir) {
   NoRun run;
   Clock::time_point shown{};
   const auto start = Clock::now();
-  upgrade::TForm1 form(
+  upgrade::run::TForm1 form(
       nowhere, dir / "System.ini", run,
-      [&shown](upgrade::TForm1& f) {
-        return std::make_unique<upgrade::TFSqlServer>(
+      [&shown](upgrade::run::TForm1& f) {
+        return std::make_unique<upgrade::run::TFSqlServer>(
             f,
-            [&shown](upgrade::ServerDialogEvents&) { return std::make_unique<TimedView>(&shown); },
-            upgrade::TFSqlServer::Services{});
+            [&shown](upgrade::run::ServerDialogEvents&) {
+              return std::make_unique<TimedView>(&shown);
+            },
+            upgrade::run::TFSqlServer::Services{});
       },
-      upgrade::TForm1::Creation::StateOnly);
+      upgrade::run::TForm1::Creation::StateOnly);
   form.FormCreate();
   return std::chrono::duration<double>(shown - start).count();
 }

@@ -2,7 +2,8 @@
 
 namespace upgrade {
 
-std::unique_ptr<ServerDialogView> UnattendedFrontEnd::createServerDialogView(ServerDialogEvents&) {
+std::unique_ptr<run::ServerDialogView> UnattendedFrontEnd::createServerDialogView(
+    run::ServerDialogEvents&) {
   return std::make_unique<ClosedDialogView>();
 }
 

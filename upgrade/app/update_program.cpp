@@ -15,9 +15,9 @@ namespace {
 
 // The front end's run control, noting whether the run has asked to end: after
 // that, the run's one message has been shown. That message goes to the log too.
-class EndWatch final : public RunControl {
+class EndWatch final : public run::RunControl {
  public:
-  EndWatch(RunControl& inner, ladder::RunLog& log) noexcept : inner_(inner), log_(log) {}
+  EndWatch(run::RunControl& inner, ladder::RunLog& log) noexcept : inner_(inner), log_(log) {}
 
   void showBusyPointer() noexcept override { inner_.showBusyPointer(); }
   void restorePointer() noexcept override { inner_.restorePointer(); }
@@ -32,7 +32,7 @@ class EndWatch final : public RunControl {
   [[nodiscard]] bool ended() const noexcept { return ended_; }
 
  private:
-  RunControl& inner_;
+  run::RunControl& inner_;
   ladder::RunLog& log_;
   bool ended_ = false;
 };
@@ -54,7 +54,7 @@ ProgramParts productionParts() {
   return parts;
 }
 
-std::optional<ladder::RunOutcome> performUpdate(FrontEnd& frontEnd,
+std::optional<ladder::RunOutcome> performUpdate(run::FrontEnd& frontEnd,
                                                 const ProgramParts& parts) noexcept {
   std::unique_ptr<ladder::RunLog> runLog;
   try {
@@ -69,27 +69,27 @@ std::optional<ladder::RunOutcome> performUpdate(FrontEnd& frontEnd,
   EndWatch control(frontEnd.runControl(), log);
   std::optional<ladder::RunOutcome> outcome;
   try {
-    const ServerDialogViewFactory views = [&frontEnd](ServerDialogEvents& events) {
+    const run::ServerDialogViewFactory views = [&frontEnd](run::ServerDialogEvents& events) {
       return frontEnd.createServerDialogView(events);
     };
     const std::unique_ptr<db::Database> database = parts.makeDatabase();
     // Never shown; its creation runs everything up to the end request.
-    TForm1 Form1(*database, parts.settingsPath(), control,
-                 serverDialogFactory(views, parts.dialogServices), TForm1::Creation::RunStartUp,
-                 &log);
+    run::TForm1 Form1(*database, parts.settingsPath(), control,
+                      run::serverDialogFactory(views, parts.dialogServices),
+                      run::TForm1::Creation::RunStartUp, &log);
     outcome = std::move(Form1.outcome);
     // The dialog form is created at entry too, hidden. By now the run has asked to
     // end, so it gathers no server list that nothing would ever show.
-    TFSqlServer::Services hidden = parts.dialogServices;
+    run::TFSqlServer::Services hidden = parts.dialogServices;
     if (control.ended()) {
       hidden.listServers = nullptr;
     }
-    const TFSqlServer FSqlServer(Form1, views, std::move(hidden));
+    const run::TFSqlServer FSqlServer(Form1, views, std::move(hidden));
   } catch (...) {
     if (!control.ended()) {
       outcome = ladder::RunOutcome::connectionFailed(std::current_exception());
       control.restorePointer();
-      closeRun(control, *outcome);
+      run::closeRun(control, *outcome);
     }
   }
   if (!control.ended()) {
@@ -101,7 +101,7 @@ std::optional<ladder::RunOutcome> performUpdate(FrontEnd& frontEnd,
   return outcome;
 }
 
-int runUpdate(FrontEnd& frontEnd, const ProgramParts& parts) noexcept {
+int runUpdate(run::FrontEnd& frontEnd, const ProgramParts& parts) noexcept {
   static_cast<void>(performUpdate(frontEnd, parts));
   return 0;
 }

@@ -7,7 +7,7 @@
 #include "ascii.h"
 #include "settings_file.h"
 
-namespace upgrade {
+namespace upgrade::run {
 namespace {
 
 constexpr std::string_view kErrorTitle = "系统提示";
@@ -219,4 +219,4 @@ ServerDialogFactory serverDialogFactory(ServerDialogViewFactory createView,
   };
 }
 
-}  // namespace upgrade
+}  // namespace upgrade::run

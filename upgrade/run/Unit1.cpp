@@ -5,7 +5,7 @@
 #include <string>
 #include <utility>
 
-namespace upgrade {
+namespace upgrade::run {
 namespace {
 
 // Restores the normal pointer however the scope is left.
@@ -113,4 +113,4 @@ void TForm1::connectThroughDialog(const settings::ConnectionSettings& stored) {
   control_->showBusyPointer();
 }
 
-}  // namespace upgrade
+}  // namespace upgrade::run

@@ -17,7 +17,7 @@
 #include "settings_file.h"
 #include "step_query.h"
 
-namespace upgrade {
+namespace upgrade::run {
 
 class TForm1;
 
@@ -70,4 +70,4 @@ class TForm1 {
   ServerDialogFactory createDialog_;
 };
 
-}  // namespace upgrade
+}  // namespace upgrade::run

@@ -5,7 +5,7 @@
 
 #include "connection_settings.h"
 
-namespace upgrade {
+namespace upgrade::run {
 
 class ServerDialog {
  public:
@@ -20,4 +20,4 @@ class ServerDialog {
   virtual void showModal() = 0;
 };
 
-}  // namespace upgrade
+}  // namespace upgrade::run

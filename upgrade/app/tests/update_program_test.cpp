@@ -21,10 +21,10 @@ namespace {
 
 namespace fs = std::filesystem;
 
-class FakeFrontEnd final : public FrontEnd, public RunControl {
+class FakeFrontEnd final : public run::FrontEnd, public run::RunControl {
  public:
-  RunControl& runControl() noexcept override { return *this; }
-  std::unique_ptr<ServerDialogView> createServerDialogView(ServerDialogEvents&) override {
+  run::RunControl& runControl() noexcept override { return *this; }
+  std::unique_ptr<run::ServerDialogView> createServerDialogView(run::ServerDialogEvents&) override {
     events.push_back("view");
     if (failViews) {
       throw std::bad_alloc();

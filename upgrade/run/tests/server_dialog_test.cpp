@@ -17,7 +17,7 @@
 #include "scratch_dir.h"
 #include "simulated_database.h"
 
-namespace upgrade {
+namespace upgrade::run {
 namespace {
 
 namespace fs = std::filesystem;
@@ -494,4 +494,4 @@ TEST_F(ServerDialogTest, AfterAHalfFinishedConnectAbandonStillEndsWithoutUpgradi
 }
 
 }  // namespace
-}  // namespace upgrade
+}  // namespace upgrade::run

@@ -16,7 +16,7 @@
 #include "scratch_dir.h"
 #include "simulated_database.h"
 
-namespace upgrade {
+namespace upgrade::run {
 namespace {
 
 namespace fs = std::filesystem;
@@ -232,4 +232,4 @@ TEST_F(StartupSequenceTest, EveryPathBalancesThePointerAndEndsTheRun) {
 }
 
 }  // namespace
-}  // namespace upgrade
+}  // namespace upgrade::run

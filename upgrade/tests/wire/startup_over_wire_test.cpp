@@ -19,7 +19,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-class RecordingRun final : public RunControl, public ladder::RunLog {
+class RecordingRun final : public run::RunControl, public ladder::RunLog {
  public:
   void showBusyPointer() noexcept override {}
   void restorePointer() noexcept override {}
@@ -34,24 +34,24 @@ class RecordingRun final : public RunControl, public ladder::RunLog {
 };
 
 // The operator presses Esc as soon as the dialog is shown.
-class EscapingView final : public ServerDialogView {
+class EscapingView final : public run::ServerDialogView {
  public:
-  EscapingView(ServerDialogEvents& events, RecordingRun& run) : events_(events), run_(run) {}
-  void setText(DialogField, std::string_view) override {}
-  [[nodiscard]] std::string text(DialogField) const override { return {}; }
-  void setFocus(DialogField) override {}
+  EscapingView(run::ServerDialogEvents& events, RecordingRun& run) : events_(events), run_(run) {}
+  void setText(run::DialogField, std::string_view) override {}
+  [[nodiscard]] std::string text(run::DialogField) const override { return {}; }
+  void setFocus(run::DialogField) override {}
   void setServerList(const std::vector<std::string>&) override {}
   void showMessage(std::string_view, std::string_view text) override {
     run_.events.push_back("dialog message " + std::string(text));
   }
   void runModal() override {
     run_.events.push_back("dialog");
-    events_.FormKeyDown(DialogField::RzComboBox1, DialogKey::Escape);
+    events_.FormKeyDown(run::DialogField::RzComboBox1, run::DialogKey::Escape);
   }
   void close() override {}
 
  private:
-  ServerDialogEvents& events_;
+  run::ServerDialogEvents& events_;
   RecordingRun& run_;
 };
 
@@ -74,15 +74,15 @@ TEST_F(OverTheWire, ALoginThatFailsLeadsToTheDialogAndTheLogKeepsTheReason) {
     options.loginTimeout = std::chrono::seconds(1);
     odbc::OdbcDatabase db(options);
     RecordingRun run;
-    const ServerDialogViewFactory views = [&run](ServerDialogEvents& events) {
+    const run::ServerDialogViewFactory views = [&run](run::ServerDialogEvents& events) {
       return std::make_unique<EscapingView>(events, run);
     };
-    const TFSqlServer::Services services{.listServers = nullptr,
-                                         .killProcesses = [](std::string_view) {}};
+    const run::TFSqlServer::Services services{.listServers = nullptr,
+                                              .killProcesses = [](std::string_view) {}};
 
     const auto started = std::chrono::steady_clock::now();
-    const TForm1 form(db, dir / "System.ini", run, serverDialogFactory(views, services),
-                      TForm1::Creation::RunStartUp, &run);
+    const run::TForm1 form(db, dir / "System.ini", run, run::serverDialogFactory(views, services),
+                           run::TForm1::Creation::RunStartUp, &run);
     const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(
                         std::chrono::steady_clock::now() - started)
                         .count();
@@ -114,7 +114,8 @@ TEST_F(OverTheWire, ThePasswordNeverReachesTheLogEvenFromTheServer) {
   odbc::OdbcDatabase db(shortTimeouts());
   RecordingRun run;
   RunLogFile log(dir / "Update.log");
-  const TForm1 form(db, dir / "System.ini", run, nullptr, TForm1::Creation::RunStartUp, &log);
+  const run::TForm1 form(db, dir / "System.ini", run, nullptr, run::TForm1::Creation::RunStartUp,
+                         &log);
   const std::string text = readFile(dir / "Update.log");
   EXPECT_NE(text.find("Password '***' is not accepted."), std::string::npos) << text;
   EXPECT_EQ(text.find("Pa55"), std::string::npos) << text;

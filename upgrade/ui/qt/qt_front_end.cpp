@@ -4,7 +4,8 @@
 
 namespace upgrade {
 
-std::unique_ptr<ServerDialogView> QtFrontEnd::createServerDialogView(ServerDialogEvents& events) {
+std::unique_ptr<run::ServerDialogView> QtFrontEnd::createServerDialogView(
+    run::ServerDialogEvents& events) {
   return std::make_unique<QtServerDialogView>(events);
 }
 

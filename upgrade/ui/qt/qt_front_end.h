@@ -7,10 +7,11 @@
 
 namespace upgrade {
 
-class QtFrontEnd final : public FrontEnd {
+class QtFrontEnd final : public run::FrontEnd {
  public:
-  RunControl& runControl() noexcept override { return control; }
-  std::unique_ptr<ServerDialogView> createServerDialogView(ServerDialogEvents& events) override;
+  run::RunControl& runControl() noexcept override { return control; }
+  std::unique_ptr<run::ServerDialogView> createServerDialogView(
+      run::ServerDialogEvents& events) override;
   void runMessageLoop() noexcept override { control.runMessageLoop(); }
 
   QtRunControl control;

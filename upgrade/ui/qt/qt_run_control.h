@@ -5,7 +5,7 @@
 
 namespace upgrade {
 
-class QtRunControl final : public RunControl {
+class QtRunControl final : public run::RunControl {
  public:
   QtRunControl() = default;
   ~QtRunControl() override;

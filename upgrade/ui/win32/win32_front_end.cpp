@@ -22,8 +22,8 @@ Win32FrontEnd::~Win32FrontEnd() {
   }
 }
 
-std::unique_ptr<ServerDialogView> Win32FrontEnd::createServerDialogView(
-    ServerDialogEvents& events) {
+std::unique_ptr<run::ServerDialogView> Win32FrontEnd::createServerDialogView(
+    run::ServerDialogEvents& events) {
   return std::make_unique<Win32ServerDialogView>(events, control);
 }
 

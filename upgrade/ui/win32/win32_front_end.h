@@ -7,7 +7,7 @@
 
 namespace upgrade {
 
-class Win32FrontEnd final : public FrontEnd {
+class Win32FrontEnd final : public run::FrontEnd {
  public:
   // Makes the common controls and COM (the picture decoder) ready for this thread.
   Win32FrontEnd();
@@ -15,8 +15,9 @@ class Win32FrontEnd final : public FrontEnd {
   Win32FrontEnd(const Win32FrontEnd&) = delete;
   Win32FrontEnd& operator=(const Win32FrontEnd&) = delete;
 
-  RunControl& runControl() noexcept override { return control; }
-  std::unique_ptr<ServerDialogView> createServerDialogView(ServerDialogEvents& events) override;
+  run::RunControl& runControl() noexcept override { return control; }
+  std::unique_ptr<run::ServerDialogView> createServerDialogView(
+      run::ServerDialogEvents& events) override;
   void runMessageLoop() noexcept override { control.runMessageLoop(); }
 
   Win32RunControl control;

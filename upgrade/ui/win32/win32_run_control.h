@@ -5,7 +5,7 @@
 
 namespace upgrade {
 
-class Win32RunControl final : public RunControl {
+class Win32RunControl final : public run::RunControl {
  public:
   Win32RunControl() = default;
   Win32RunControl(const Win32RunControl&) = delete;
