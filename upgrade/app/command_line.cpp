@@ -2,7 +2,7 @@
 
 #include <string_view>
 
-namespace upgrade {
+namespace upgrade::app {
 namespace {
 
 template <typename Char>
@@ -47,4 +47,4 @@ bool unattendedRequested(int argc, const wchar_t* const* argv) noexcept {
   return anyUnattendedOption(argc, argv);
 }
 
-}  // namespace upgrade
+}  // namespace upgrade::app

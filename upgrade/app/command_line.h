@@ -4,7 +4,7 @@
 // Windows program only passes its arguments on.
 #pragma once
 
-namespace upgrade {
+namespace upgrade::app {
 
 // "--unattended" or "/unattended", in any letter case as Windows programs take
 // their switches (accepted everywhere; the program names no files). argv[0] is
@@ -12,4 +12,4 @@ namespace upgrade {
 [[nodiscard]] bool unattendedRequested(int argc, const char* const* argv) noexcept;
 [[nodiscard]] bool unattendedRequested(int argc, const wchar_t* const* argv) noexcept;
 
-}  // namespace upgrade
+}  // namespace upgrade::app

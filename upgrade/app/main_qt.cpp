@@ -30,7 +30,7 @@ void noDisplay(QtMsgType type, const QMessageLogContext& context, const QString&
       "To upgrade without a display, run: Update --unattended\n",
       stderr);
   try {
-    if (const auto log = upgrade::productionParts().makeLog()) {
+    if (const auto log = upgrade::app::productionParts().makeLog()) {
       log->note("no display: nothing was done (Update --unattended runs without one)");
     }
   } catch (...) {
@@ -47,8 +47,8 @@ int main(int argc, char** argv) {
   // status is what the caller relies on.
   std::signal(SIGPIPE, SIG_IGN);
   // Decided before the toolkit exists: an unattended run needs no display.
-  if (upgrade::unattendedRequested(argc, argv)) {
-    return upgrade::runUnattended(upgrade::productionParts());
+  if (upgrade::app::unattendedRequested(argc, argv)) {
+    return upgrade::app::runUnattended(upgrade::app::productionParts());
   }
   // No arguments are passed on to the toolkit.
   int toolkitArgc = argc > 0 ? 1 : 0;
@@ -57,6 +57,6 @@ int main(int argc, char** argv) {
   qInstallMessageHandler(toolkitMessages);
   // Only the end of the run ends the program, not the closing of a message box.
   QApplication::setQuitOnLastWindowClosed(false);
-  upgrade::QtFrontEnd frontEnd;
-  return upgrade::runUpdate(frontEnd, upgrade::productionParts());
+  upgrade::ui::qt::QtFrontEnd frontEnd;
+  return upgrade::app::runUpdate(frontEnd, upgrade::app::productionParts());
 }

@@ -31,10 +31,10 @@ void attachParentConsoleWhenNoOutput() {
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
   // Decided before any window exists: an unattended run shows none.
-  if (upgrade::unattendedRequested(__argc, __wargv)) {
+  if (upgrade::app::unattendedRequested(__argc, __wargv)) {
     attachParentConsoleWhenNoOutput();
-    return upgrade::runUnattended(upgrade::productionParts());
+    return upgrade::app::runUnattended(upgrade::app::productionParts());
   }
-  upgrade::Win32FrontEnd frontEnd;
-  return upgrade::runUpdate(frontEnd, upgrade::productionParts());
+  upgrade::ui::win32::Win32FrontEnd frontEnd;
+  return upgrade::app::runUpdate(frontEnd, upgrade::app::productionParts());
 }

@@ -1,6 +1,6 @@
 #include "unattended.h"
 
-namespace upgrade {
+namespace upgrade::app {
 
 std::unique_ptr<run::ServerDialogView> UnattendedFrontEnd::createServerDialogView(
     run::ServerDialogEvents&) {
@@ -19,4 +19,4 @@ int runUnattended(ProgramParts parts, std::FILE* out) noexcept {
   return ladder::exitStatus(performUpdate(frontEnd, parts));
 }
 
-}  // namespace upgrade
+}  // namespace upgrade::app

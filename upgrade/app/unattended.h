@@ -13,7 +13,7 @@
 
 #include "update_program.h"
 
-namespace upgrade {
+namespace upgrade::app {
 
 // Nobody is there to correct the settings: the dialog closes as soon as it is
 // shown, as when given up with its close box, and never touches the connection.
@@ -52,4 +52,4 @@ class UnattendedFrontEnd final : public run::FrontEnd, private run::RunControl {
 // is shown. Returns the exit status that the run's outcome gives.
 int runUnattended(ProgramParts parts, std::FILE* out = stdout) noexcept;
 
-}  // namespace upgrade
+}  // namespace upgrade::app

@@ -10,7 +10,7 @@
 #include "run_log_file.h"
 #include "server_listing.h"
 
-namespace upgrade {
+namespace upgrade::app {
 namespace {
 
 // The front end's run control, noting whether the run has asked to end: after
@@ -106,4 +106,4 @@ int runUpdate(run::FrontEnd& frontEnd, const ProgramParts& parts) noexcept {
   return 0;
 }
 
-}  // namespace upgrade
+}  // namespace upgrade::app

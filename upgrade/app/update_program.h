@@ -13,7 +13,7 @@
 #include "ladder.h"
 #include "server_dialog_view.h"
 
-namespace upgrade {
+namespace upgrade::app {
 
 // What the run is built from beyond the front end.
 struct ProgramParts {
@@ -42,4 +42,4 @@ int runUpdate(run::FrontEnd& frontEnd, const ProgramParts& parts) noexcept;
 [[nodiscard]] std::optional<ladder::RunOutcome> performUpdate(run::FrontEnd& frontEnd,
                                                               const ProgramParts& parts) noexcept;
 
-}  // namespace upgrade
+}  // namespace upgrade::app

@@ -26,7 +26,7 @@
 #include <sys/stat.h>
 #endif
 
-namespace upgrade {
+namespace upgrade::app {
 namespace {
 
 namespace fs = std::filesystem;
@@ -256,4 +256,4 @@ TEST_F(RunLogFileTest, TheLogGoesBesideTheTargetOfTheSettingsLinkOnly) {
 }
 
 }  // namespace
-}  // namespace upgrade
+}  // namespace upgrade::app

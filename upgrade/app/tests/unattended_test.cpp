@@ -11,7 +11,7 @@
 #include "reachable_database.h"
 #include "unattended.h"
 
-namespace upgrade {
+namespace upgrade::app {
 namespace {
 
 TEST(CommandLineTest, UnattendedInEitherFormAmongOtherArguments) {
@@ -87,4 +87,4 @@ TEST_F(UnattendedRunTest, ConnectionFailureEndsAtOnceWithoutTheDialog) {
 }
 
 }  // namespace
-}  // namespace upgrade
+}  // namespace upgrade::app

@@ -16,7 +16,7 @@
 #include "unattended.h"
 #include "update_program.h"
 
-namespace upgrade {
+namespace upgrade::app {
 namespace {
 
 namespace fs = std::filesystem;
@@ -137,4 +137,4 @@ TEST_F(UpdateProgramTest, TheRunLogRecordsTheRunAndNeverChangesIt) {
 }
 
 }  // namespace
-}  // namespace upgrade
+}  // namespace upgrade::app

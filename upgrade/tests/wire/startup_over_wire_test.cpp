@@ -113,7 +113,7 @@ TEST_F(OverTheWire, ThePasswordNeverReachesTheLogEvenFromTheServer) {
                                     << "\n[ServerPass]\nServerPass1=Pa55;word\n";
   odbc::OdbcDatabase db(shortTimeouts());
   RecordingRun run;
-  RunLogFile log(dir / "Update.log");
+  app::RunLogFile log(dir / "Update.log");
   const run::TForm1 form(db, dir / "System.ini", run, nullptr, run::TForm1::Creation::RunStartUp,
                          &log);
   const std::string text = readFile(dir / "Update.log");

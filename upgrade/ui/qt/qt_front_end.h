@@ -5,7 +5,7 @@
 #include "front_end.h"
 #include "qt_run_control.h"
 
-namespace upgrade {
+namespace upgrade::ui::qt {
 
 class QtFrontEnd final : public run::FrontEnd {
  public:
@@ -17,4 +17,4 @@ class QtFrontEnd final : public run::FrontEnd {
   QtRunControl control;
 };
 
-}  // namespace upgrade
+}  // namespace upgrade::ui::qt

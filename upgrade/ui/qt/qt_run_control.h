@@ -3,7 +3,7 @@
 
 #include "run_control.h"
 
-namespace upgrade {
+namespace upgrade::ui::qt {
 
 class QtRunControl final : public run::RunControl {
  public:
@@ -39,4 +39,4 @@ class QtRunControl final : public run::RunControl {
   bool inMessageLoop_ = false;
 };
 
-}  // namespace upgrade
+}  // namespace upgrade::ui::qt

@@ -16,7 +16,7 @@
 #include <QtGlobal>
 #include <type_traits>
 
-namespace upgrade {
+namespace upgrade::ui::qt {
 namespace {
 
 const QString kBackgroundPicture = QStringLiteral(":/upgrade/server_dialog_background.jpg");
@@ -280,4 +280,4 @@ bool QtServerDialogView::eventFilter(QObject* watched, QEvent* event) {
   return events_.FormKeyDown(fieldOf(widget), *key);
 }
 
-}  // namespace upgrade
+}  // namespace upgrade::ui::qt

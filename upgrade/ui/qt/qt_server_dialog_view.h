@@ -15,7 +15,7 @@ class QLineEdit;
 class QPushButton;
 class QShowEvent;
 
-namespace upgrade {
+namespace upgrade::ui::qt {
 
 class QtServerDialogView final : public QDialog, public run::ServerDialogView {
   Q_OBJECT
@@ -62,4 +62,4 @@ class QtServerDialogView final : public QDialog, public run::ServerDialogView {
   run::ServerDialogEvents& events_;
 };
 
-}  // namespace upgrade
+}  // namespace upgrade::ui::qt

@@ -11,7 +11,7 @@
 #include "win32_server_dialog_view.h"
 #include "win32_text.h"
 
-namespace upgrade {
+namespace upgrade::ui::win32 {
 namespace {
 
 struct ComReleaser {
@@ -166,4 +166,4 @@ void drawDialogLabel(HDC dc, const run::DialogControlLook& label, HFONT font) {
             DT_LEFT | DT_VCENTER | DT_SINGLELINE | DT_NOPREFIX);
 }
 
-}  // namespace upgrade
+}  // namespace upgrade::ui::win32

@@ -9,7 +9,7 @@
 #include "server_dialog_look.h"
 #include "win32_handles.h"
 
-namespace upgrade {
+namespace upgrade::ui::win32 {
 
 [[nodiscard]] constexpr COLORREF colorRef(run::DialogColour colour) noexcept {
   return RGB(colour.red, colour.green, colour.blue);
@@ -35,4 +35,4 @@ void paintDialogBackground(HDC dc, HWND form, HBRUSH background);
 // colour and font, cut at its rectangle.
 void drawDialogLabel(HDC dc, const run::DialogControlLook& label, HFONT font);
 
-}  // namespace upgrade
+}  // namespace upgrade::ui::win32

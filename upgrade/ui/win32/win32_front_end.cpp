@@ -8,7 +8,7 @@
 
 #include "win32_server_dialog_view.h"
 
-namespace upgrade {
+namespace upgrade::ui::win32 {
 
 Win32FrontEnd::Win32FrontEnd() {
   INITCOMMONCONTROLSEX controls{sizeof controls, ICC_STANDARD_CLASSES};
@@ -27,4 +27,4 @@ std::unique_ptr<run::ServerDialogView> Win32FrontEnd::createServerDialogView(
   return std::make_unique<Win32ServerDialogView>(events, control);
 }
 
-}  // namespace upgrade
+}  // namespace upgrade::ui::win32

@@ -5,7 +5,7 @@
 #include "front_end.h"
 #include "win32_run_control.h"
 
-namespace upgrade {
+namespace upgrade::ui::win32 {
 
 class Win32FrontEnd final : public run::FrontEnd {
  public:
@@ -26,4 +26,4 @@ class Win32FrontEnd final : public run::FrontEnd {
   bool oleReady_ = false;
 };
 
-}  // namespace upgrade
+}  // namespace upgrade::ui::win32

@@ -3,7 +3,7 @@
 
 #include "run_control.h"
 
-namespace upgrade {
+namespace upgrade::ui::win32 {
 
 class Win32RunControl final : public run::RunControl {
  public:
@@ -38,4 +38,4 @@ class Win32RunControl final : public run::RunControl {
   bool inMessageLoop_ = false;
 };
 
-}  // namespace upgrade
+}  // namespace upgrade::ui::win32

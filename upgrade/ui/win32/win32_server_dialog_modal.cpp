@@ -5,7 +5,7 @@
 #include "win32_server_dialog_view.h"
 #include "win32_text.h"
 
-namespace upgrade {
+namespace upgrade::ui::win32 {
 namespace {
 
 std::optional<run::DialogKey> dialogKey(WPARAM key) {
@@ -168,4 +168,4 @@ bool Win32ServerDialogView::preTranslateKey(const MSG& msg) {
   return false;
 }
 
-}  // namespace upgrade
+}  // namespace upgrade::ui::win32

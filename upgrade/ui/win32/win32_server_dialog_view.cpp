@@ -9,7 +9,7 @@
 #include "win32_dialog_look.h"
 #include "win32_text.h"
 
-namespace upgrade {
+namespace upgrade::ui::win32 {
 namespace {
 
 constexpr wchar_t kFormClass[] = L"TFSqlServer";
@@ -259,4 +259,4 @@ LRESULT Win32ServerDialogView::handle(UINT message, WPARAM wParam, LPARAM lParam
   return DefWindowProcW(FSqlServer, message, wParam, lParam);
 }
 
-}  // namespace upgrade
+}  // namespace upgrade::ui::win32

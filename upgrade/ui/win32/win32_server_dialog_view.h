@@ -15,7 +15,7 @@
 #include "win32_handles.h"
 #include "win32_run_control.h"
 
-namespace upgrade {
+namespace upgrade::ui::win32 {
 
 // The resource id of the background JPEG (RCDATA), in server_dialog.rc.
 inline constexpr int kServerDialogBackground = 101;
@@ -80,4 +80,4 @@ class Win32ServerDialogView final : public run::ServerDialogView {
   OwnedWindow form_;
 };
 
-}  // namespace upgrade
+}  // namespace upgrade::ui::win32

@@ -2,7 +2,7 @@
 
 #include "utf16.h"
 
-namespace upgrade {
+namespace upgrade::ui::win32 {
 
 // wchar_t is UTF-16 on Windows, so the text library's conversion serves as it is.
 static_assert(sizeof(wchar_t) == sizeof(char16_t));
@@ -17,4 +17,4 @@ std::string fromWide(std::wstring_view wide) {
   return text::toUtf8(utf16);
 }
 
-}  // namespace upgrade
+}  // namespace upgrade::ui::win32

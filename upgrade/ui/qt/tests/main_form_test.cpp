@@ -17,7 +17,7 @@
 #include "scratch_dir.h"
 #include "update_program.h"
 
-namespace upgrade {
+namespace upgrade::ui::qt {
 namespace {
 
 namespace fs = std::filesystem;
@@ -73,7 +73,7 @@ class MainFormTest : public ::testing::Test {
   testing::ScratchDir dir_{"mainform"};
   db::SimulatedDatabase sim_{db::SimulatedDatabase::Options{.version = "1.0.0.0.31"}};
   std::string reachable_ = ".";
-  ProgramParts parts_;
+  app::ProgramParts parts_;
 };
 
 TEST_F(MainFormTest, FailedConnectionShowsOneMessageAndEndsTheProgram) {
@@ -81,7 +81,7 @@ TEST_F(MainFormTest, FailedConnectionShowsOneMessageAndEndsTheProgram) {
   reachable_ = "elsewhere";
   QtFrontEnd frontEnd;
   Operator op;
-  EXPECT_EQ(runUpdate(frontEnd, parts_), 0);
+  EXPECT_EQ(app::runUpdate(frontEnd, parts_), 0);
   EXPECT_EQ(op.dialogsShown, 1);
   ASSERT_EQ(op.boxes.size(), 1u);
   EXPECT_EQ(op.boxes[0].title, QStringLiteral("提示信息"));
@@ -97,7 +97,7 @@ TEST_F(MainFormTest, FailedConnectionShowsOneMessageAndEndsTheProgram) {
 TEST_F(MainFormTest, ConnectedRunEndsWithTheLaddersMessage) {
   QtFrontEnd frontEnd;
   Operator op;
-  EXPECT_EQ(runUpdate(frontEnd, parts_), 0);
+  EXPECT_EQ(app::runUpdate(frontEnd, parts_), 0);
   ASSERT_EQ(op.boxes.size(), 1u);
   EXPECT_EQ(op.boxes[0].text, QStringLiteral("升级成功！"));
   EXPECT_EQ(op.boxes[0].title, QStringLiteral("提示信息"));
@@ -130,7 +130,7 @@ TEST(QtRunControlTest, MessageLoopEndsEvenWithoutAnEndRequest) {
 }
 
 }  // namespace
-}  // namespace upgrade
+}  // namespace upgrade::ui::qt
 
 int main(int argc, char** argv) {
   qputenv("QT_QPA_PLATFORM", "offscreen");

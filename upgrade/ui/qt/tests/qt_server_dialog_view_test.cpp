@@ -19,7 +19,7 @@
 #include "qt_server_dialog_view.h"
 #include "server_dialog_look.h"
 
-namespace upgrade {
+namespace upgrade::ui::qt {
 namespace {
 
 // Records what the view delivers; claims every key it is given.
@@ -264,4 +264,4 @@ TEST_F(QtServerDialogViewTest, MessageBoxIsOwnedByTheDialog) {
 }
 
 }  // namespace
-}  // namespace upgrade
+}  // namespace upgrade::ui::qt

@@ -19,7 +19,7 @@
 #include "win32_server_dialog_view.h"
 #include "win32_text.h"
 
-namespace upgrade {
+namespace upgrade::ui::win32 {
 namespace {
 
 using KeySeen = std::pair<std::optional<run::DialogField>, run::DialogKey>;
@@ -409,4 +409,4 @@ TEST(Win32RunControlTest, MessageLoopEndsWithOrWithoutAnEndRequest) {
 }
 
 }  // namespace
-}  // namespace upgrade
+}  // namespace upgrade::ui::win32
