@@ -3,15 +3,13 @@
 # settings that point at a closed loopback port it shows nothing, prints
 # "服务器连接失败！" on standard output and exits with the connection-failure status
 # 2, leaving System.ini alone. Qt is told to use X11, so a toolkit made by mistake
-# would fail for want of a display. Runs in a network namespace of its own.
+# would fail for want of a display. Runs in network and PID namespaces of its own.
 #
 # usage: update_unattended_test.sh path/to/Update
 set -euo pipefail
 
-if [[ ${UPDATE_UNATTENDED_TEST_INSIDE:-} != 1 ]]; then
-  exec env UPDATE_UNATTENDED_TEST_INSIDE=1 unshare --net "$0" "$@"
-fi
-ip link set lo up
+source "$(dirname "$0")/own_namespaces.sh"
+enter_own_namespaces "$0" "$@"
 
 update=$(realpath "$1")
 work=$(mktemp -d)

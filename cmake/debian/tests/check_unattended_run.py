@@ -6,7 +6,7 @@ other one.
   check_unattended_run.py ROOT
 
 ROOT is a dpkg-deb -x extraction of the update package. The link is absolute, so
-the run happens in mount and network namespaces of its own, where the extracted
+the run happens in its own mount, network and PID namespaces, where the extracted
 /opt is mounted at /opt; nothing changes on this machine. The System.ini under /opt
 names a loopback port this script listens on; decoys beside the link and in the
 working directory name another. The program must knock on the first port only, then
@@ -87,7 +87,7 @@ def main():
     if os.environ.get(INSIDE) == "1":
         inside(root)
         return
-    unshare = ["unshare", "--mount", "--net"]
+    unshare = ["unshare", "--mount", "--net", "--pid", "--fork", "--kill-child", "--mount-proc"]
     if os.geteuid() != 0:
         unshare.insert(1, "--map-root-user")
     subprocess.run([*unshare, sys.executable, __file__, root],
