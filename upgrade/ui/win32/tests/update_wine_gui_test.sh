@@ -1,8 +1,11 @@
 #!/usr/bin/env bash
 # The real Update.exe under Wine, on an X server of its own (Xvfb), driven with
-# xdotool, in a network namespace of its own (unshare -n): everything it reaches is
-# on loopback. A fresh Wine prefix with unmanaged windows (Wine draws the caption
-# and gives the focus itself) and Tahoma linked to the CJK font for message boxes.
+# xdotool, in network and PID namespaces of its own: everything it reaches is on
+# loopback. Wine, its wineserver included, starts inside them: the wineserver makes
+# the program's sockets, so a server started outside would send from outside (the
+# dialog's server listing broadcasts). A fresh Wine prefix with unmanaged windows
+# (Wine draws the caption and gives the focus itself) and Tahoma linked to the CJK
+# font for message boxes.
 # ODBC goes through Wine's odbc32 to the host's 32-bit unixODBC and FreeTDS, with a
 # driver registry and freetds.conf of the test's own.
 #
@@ -27,11 +30,8 @@
 # Both need host builds of tds-peer and ladder-transcript.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
-
-if [[ ${UPDATE_WINE_GUI_INSIDE:-} != 1 ]]; then
-  exec env UPDATE_WINE_GUI_INSIDE=1 unshare --net "$0" "$@"
-fi
-ip link set lo up
+source "$here/../../../tests/own_namespaces.sh"
+enter_own_namespaces "$0" "$@"
 
 update= peer= transcript= screenshot=
 cases=()
@@ -47,7 +47,7 @@ done
 [[ -n $update && ${#cases[@]} -gt 0 ]] || { echo "usage: see the head of $0" >&2; exit 2; }
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/update-wine-gui.XXXXXX")
-xvfb_pid= update_pid= listener_pid= peer_pid=
+update_pid= listener_pid= peer_pid=
 export WINEPREFIX=$work/prefix WINEARCH=win32 WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
 cleanup() {
@@ -70,10 +70,8 @@ done
 [[ -e /usr/lib/i386-linux-gnu/odbc/libtdsodbc.so ]] ||
   fail "the 32-bit FreeTDS driver is missing (tdsodbc:i386, scripts/deps/windows.list)"
 
-coproc XVFB { exec Xvfb -displayfd 1 -nolisten tcp -screen 0 1024x768x24 2>"$work/xvfb.log"; }
-xvfb_pid=$XVFB_PID
-read -r -t 60 display <&"${XVFB[0]}" || fail "Xvfb did not start: $(cat "$work/xvfb.log")"
-export DISPLAY=":$display" LC_ALL=C.UTF-8
+start_xvfb "$work/xvfb.log" || fail "Xvfb did not start: $(cat "$work/xvfb.log")"
+export LC_ALL=C.UTF-8
 unset WAYLAND_DISPLAY
 
 # The prefix is made with the display there, so that its server draws on it.
