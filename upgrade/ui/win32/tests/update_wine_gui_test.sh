@@ -27,7 +27,10 @@
 #                   typed into the dialog, F2: System.ini is written as a new file in
 #                   code page 936, the ladder runs to "升级成功！" with the peer at
 #                   1.0.0.0.31, status 0
-# Both need host builds of tds-peer and ladder-transcript.
+#   status          /STATUS /json /settings FILE against the peer at 1.0.0.0.20: no
+#                   window, status 4, the JSON object on stdout, the log beside FILE,
+#                   and the peer saw only the version read and holds what it held
+# These need host builds of tds-peer and ladder-transcript.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 source "$here/../../../tests/own_namespaces.sh"
@@ -196,7 +199,7 @@ c.close()' >"$work/listener.out" 2>&1 &
   unchanged
 }
 
-# The pretend SQL Server at 1.0.0.0.0, keeping its journal; its port in $peer_port.
+# The pretend SQL Server at $1 (default 1.0.0.0.0), keeping its journal; its port in $peer_port.
 # It prints "port N" first, and at the end of its input the version it holds and
 # its journal.
 peer_port=
@@ -207,7 +210,7 @@ start_peer() {
   [[ -x $transcript ]] || fail "$transcript is not an executable"
   rm -f "$work/peer.in"
   mkfifo "$work/peer.in"
-  "$peer" --version 1.0.0.0.0 --lifetime 240 --journal <"$work/peer.in" >"$work/peer.out" 2>"$work/peer.log" &
+  "$peer" --version "${1:-1.0.0.0.0}" --lifetime 240 --journal <"$work/peer.in" >"$work/peer.out" 2>"$work/peer.log" &
   peer_pid=$!
   exec {peer_input}>"$work/peer.in"
   local word
@@ -215,16 +218,17 @@ start_peer() {
     fail "tds-peer did not start: $(cat "$work/peer.log")"
   [[ $word == port && -n $peer_port ]] || fail "tds-peer said: $word $peer_port"
 }
-# Ends the peer; it must have understood everything and hold 1.0.0.0.31.
+# Ends the peer; it must have understood everything and hold 1.0.0.0.31 (or $1).
 peer_ends_at_31() {
+  local expected=${1:-1.0.0.0.31}
   exec {peer_input}>&-
   timeout 30 tail --pid="$peer_pid" -f /dev/null || fail "tds-peer did not end when its input closed"
   local status=0
   wait "$peer_pid" || status=$?
   peer_pid=
   [[ $status -eq 0 ]] || fail "tds-peer did not understand everything (status $status): $(cat "$work/peer.log")"
-  grep -qx 'version 1\.0\.0\.0\.31' "$work/peer.out" ||
-    fail "the peer does not hold 1.0.0.0.31: $(grep '^version' "$work/peer.out")"
+  grep -qxF "version $expected" "$work/peer.out" ||
+    fail "the peer does not hold $expected: $(grep '^version' "$work/peer.out")"
 }
 # The run log beside the program ends with the closing message $1.
 log_ends_with() {
@@ -277,12 +281,35 @@ dialog_peer() {
   peer_ends_at_31
 }
 
+status() {
+  start_peer 1.0.0.0.20
+  app=$work/app-$current
+  mkdir "$app" "$work/venue"
+  cp "$update" "$app/Update.exe"
+  settings "127.0.0.1,$peer_port" "$peer_port" >"$work/venue/venue.ini"
+  local code=0 file="Z:${work//\//\\}\\venue\\venue.ini"
+  (cd / && exec timeout 120 wine "$app/Update.exe" /STATUS /json /settings "$file" \
+    >"$work/status.out" 2>"$work/status.err") || code=$?
+  [[ $code -eq 4 ]] || fail "exit status $code, not 4: $(cat "$work/status.out" "$work/status.err")"
+  python3 -c '
+import json, sys
+o = json.load(open(sys.argv[1]))
+assert (o["outcome"], o["version"], len(o["steps"])) == ("pending", "1.0.0.0.20", 11), o
+' "$work/status.out" || fail "stdout was: $(cat "$work/status.out")"
+  [[ -f $work/venue/Update.log && ! -e $app/Update.log ]] || fail "the log is not beside the named settings"
+  peer_ends_at_31 1.0.0.0.20
+  [[ $(grep -c '"request"' "$work/peer.out") -eq 3 ]] &&
+    grep -qF '"request":"batch","text":"select * from ver\u000d\u000a"' "$work/peer.out" ||
+    fail "the peer saw more than the version read: $(grep '"request"' "$work/peer.out")"
+}
+
 for current in "${cases[@]}"; do
   case $current in
     closed-port) closed_port ;;
     dialog-connect) dialog_connect ;;
     full-run) full_run ;;
     dialog-peer) dialog_peer ;;
+    status) status ;;
     *) fail "unknown case" ;;
   esac
   echo "ok: $current"
