@@ -46,9 +46,10 @@ int main(int argc, char** argv) {
   // stopped reading) must not kill the run after its work is committed: the exit
   // status is what the caller relies on.
   std::signal(SIGPIPE, SIG_IGN);
-  // Decided before the toolkit exists: an unattended run needs no display.
-  if (upgrade::app::unattendedRequested(argc, argv)) {
-    return upgrade::app::runUnattended(upgrade::app::productionParts());
+  // Decided before the toolkit exists: a run without windows needs no display.
+  const upgrade::app::CommandLine command = upgrade::app::parseCommandLine(argc, argv);
+  if (command.withoutWindows()) {
+    return upgrade::app::runUnattended(upgrade::app::productionParts(command.settings), command);
   }
   // No arguments are passed on to the toolkit.
   int toolkitArgc = argc > 0 ? 1 : 0;

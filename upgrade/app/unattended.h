@@ -11,6 +11,7 @@
 #include <string_view>
 #include <vector>
 
+#include "command_line.h"
 #include "update_program.h"
 
 namespace upgrade::app {
@@ -29,7 +30,7 @@ class ClosedDialogView final : public run::ServerDialogView {
 };
 
 // A front end without a toolkit. Its dialog closes as soon as it is shown, as if
-// given up; its one message is written, with a line break, to out.
+// given up; its one message is written, with a line break, to out (if not null).
 class UnattendedFrontEnd final : public run::FrontEnd, private run::RunControl {
  public:
   explicit UnattendedFrontEnd(std::FILE* out) noexcept : out_(out) {}
@@ -48,8 +49,13 @@ class UnattendedFrontEnd final : public run::FrontEnd, private run::RunControl {
   std::FILE* out_;
 };
 
-// The whole unattended run on parts: no server list is gathered, since no dialog
-// is shown. Returns the exit status that the run's outcome gives.
-int runUnattended(ProgramParts parts, std::FILE* out = stdout) noexcept;
+// The whole run without windows on parts, as command asks: no server list is
+// gathered, since no dialog is shown. On out goes the closing message, or with
+// --status the status line (and with --statements what a run would send, as
+// ladder-transcript prints it), or with --json the outcome as one JSON object. When
+// --status, --json or --settings is given, a failure's reason goes to err as well.
+// Returns the exit status that the run's outcome gives.
+int runUnattended(ProgramParts parts, const CommandLine& command, std::FILE* out = stdout,
+                  std::FILE* err = stderr) noexcept;
 
 }  // namespace upgrade::app

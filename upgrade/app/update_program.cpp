@@ -39,18 +39,30 @@ class EndWatch final : public run::RunControl {
 
 }  // namespace
 
-ProgramParts productionParts() {
+ProgramParts productionParts(const std::optional<std::filesystem::path>& settingsFile) {
   ProgramParts parts;
   parts.makeDatabase = [] { return std::make_unique<odbc::OdbcDatabase>(); };
   parts.settingsPath = [] { return settings::settingsPathIn(programDirectory()); };
+  if (settingsFile) {
+    // Made absolute now, so that the log's place does not hang on a relative name.
+    std::error_code error;
+    std::filesystem::path file = std::filesystem::absolute(*settingsFile, error);
+    if (error || settingsFile->empty()) {
+      file = *settingsFile;
+    }
+    parts.settingsPath = [file] { return file; };
+    parts.formOptions.settingsRequired = true;
+  }
   parts.dialogServices.listServers = [] { return net::listVisibleSqlServers(); };
   parts.dialogServices.killProcesses = [](std::string_view name) {
     processes::KillProcessesByName(name);
   };
-  parts.makeLog = [] {
-    return std::make_unique<RunLogFile>(
-        runLogPathFor(settings::settingsPathIn(programDirectory())));
-  };
+  // No file named, no place for a log: the working directory is nobody's choice.
+  if (!settingsFile || !settingsFile->empty()) {
+    parts.makeLog = [settingsPath = parts.settingsPath] {
+      return std::make_unique<RunLogFile>(runLogPathFor(settingsPath()));
+    };
+  }
   return parts;
 }
 
@@ -76,7 +88,7 @@ std::optional<ladder::RunOutcome> performUpdate(run::FrontEnd& frontEnd,
     // Never shown; its creation runs everything up to the end request.
     run::TForm1 Form1(*database, parts.settingsPath(), control,
                       run::serverDialogFactory(views, parts.dialogServices),
-                      run::TForm1::Creation::RunStartUp, &log);
+                      run::TForm1::Creation::RunStartUp, &log, parts.formOptions);
     outcome = std::move(Form1.outcome);
     // The dialog form is created at entry too, hidden. By now the run has asked to
     // end, so it gathers no server list that nothing would ever show.

@@ -22,12 +22,16 @@ struct ProgramParts {
   run::TFSqlServer::Services dialogServices;
   // Where the run notes what it did; left empty, or failing, nothing is noted.
   std::function<std::unique_ptr<ladder::RunLog>()> makeLog;
+  // What the command line asked of the run.
+  run::RunOptions formOptions;
 };
 
 // SQL Server through ODBC, System.ini beside the program's own executable file,
 // the SQL Server Browser's list and KillProcessesByName, and the run log Update.log
-// beside System.ini (beside its target when it is a link).
-[[nodiscard]] ProgramParts productionParts();
+// beside System.ini (beside its target when it is a link). With settingsFile, the
+// settings come from that file, which must be there, and the log goes beside it.
+[[nodiscard]] ProgramParts productionParts(
+    const std::optional<std::filesystem::path>& settingsFile = std::nullopt);
 
 // Creates the hidden main form, whose creation performs the whole run; creates the
 // dialog form hidden, as the program always did; then runs the message loop. Every

@@ -61,6 +61,24 @@ StepName nameOf(const Step& step) noexcept {
   return {step.precondition, step.next};
 }
 
+// Notes in outcome and in the log that step failed, and how.
+void recordFailure(RunOutcome& outcome, const Step& step, const char* phase, const StepQuery& query,
+                   const std::exception_ptr& failure, RunLog& log) noexcept {
+  outcome.kind = RunOutcome::Kind::StepFailed;
+  outcome.failedStep = nameOf(step);
+  try {
+    outcome.failedAt = failedAt(phase, query);
+    outcome.reason = reasonOf(failure);
+    if (phase == nullptr) {
+      outcome.failedStatement = query.readText();
+    }
+  } catch (...) {
+    // Out of memory: the outcome still names the step.
+  }
+  note(log,
+       [&] { return stepName(step) + ": failed at " + outcome.failedAt + ": " + outcome.reason; });
+}
+
 // One transaction: version read, and when it matches the body and the version
 // update; then commit. Any failure rolls back; a rollback that fails as well (the
 // connection is gone) changes nothing about the outcome. Only steps that ran, or
@@ -74,7 +92,11 @@ bool runStep(db::Database& db, StepQuery& query, const Step& step, RunLog& log,
   try {
     db.begin();
     phase = nullptr;
-    if (readVersion(query) == step.precondition) {
+    std::string version = readVersion(query);
+    if (!outcome.versionFound) {
+      outcome.versionFound = version;
+    }
+    if (version == step.precondition) {
       ran = true;
       Body body(query, log);
       step.body(body);
@@ -84,18 +106,7 @@ bool runStep(db::Database& db, StepQuery& query, const Step& step, RunLog& log,
     phase = "commit";
     db.commit();
   } catch (...) {
-    const std::exception_ptr failure = std::current_exception();
-    outcome.kind = RunOutcome::Kind::StepFailed;
-    outcome.failedStep = nameOf(step);
-    try {
-      outcome.failedAt = failedAt(phase, query);
-      outcome.reason = reasonOf(failure);
-    } catch (...) {
-      // Out of memory: the outcome still names the step.
-    }
-    note(log, [&] {
-      return stepName(step) + ": failed at " + outcome.failedAt + ": " + outcome.reason;
-    });
+    recordFailure(outcome, step, phase, query, std::current_exception(), log);
     query.close();
     try {
       db.rollback();
@@ -121,6 +132,46 @@ bool runStep(db::Database& db, StepQuery& query, const Step& step, RunLog& log,
 
 std::span<const Step> ladderSteps() {
   return kSteps;
+}
+
+std::vector<StepName> stepsFrom(std::string_view version) {
+  // Each step reads the version its predecessor may have just written, so the walk
+  // follows the table rather than counting versions: the ensure step is on it.
+  std::vector<StepName> steps;
+  std::string_view current = version;
+  for (const Step& step : kSteps) {
+    if (current == step.precondition) {
+      steps.push_back(nameOf(step));
+      current = step.next;
+    }
+  }
+  return steps;
+}
+
+RunOutcome readStatus(db::Database& db, StepQuery& query, RunLog& log) noexcept {
+  RunOutcome outcome;
+  const Step& first = kSteps.front();
+  const char* phase = "begin transaction";
+  try {
+    db.begin();
+    phase = nullptr;
+    outcome.versionFound = readVersion(query);
+    query.close();
+    outcome.pending = stepsFrom(*outcome.versionFound);
+  } catch (...) {
+    // Where the read fails, the run would fail there too: at its first step.
+    query.close();
+    recordFailure(outcome, first, phase, query, std::current_exception(), log);
+    return outcome;
+  }
+  if (*outcome.versionFound == kLastVersion) {
+    outcome.kind = RunOutcome::Kind::UpToDate;
+  } else if (outcome.pending.empty()) {
+    outcome.kind = RunOutcome::Kind::NoStepMatches;
+  } else {
+    outcome.kind = RunOutcome::Kind::Pending;
+  }
+  return outcome;
 }
 
 RunOutcome runLadder(db::Database& db, StepQuery& query, RunLog& log) noexcept {

@@ -5,6 +5,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "database.h"
 #include "outcome.h"
@@ -33,5 +34,18 @@ std::span<const Step> ladderSteps();
 // tolerated failure is noted in the log. Showing the outcome is the caller's.
 [[nodiscard]] RunOutcome runLadder(db::Database& db, StepQuery& query,
                                    RunLog& log = noRunLog()) noexcept;
+
+// The steps a run would take from a database at version, in the order it would take
+// them: the walk over the table that runLadder makes when every step succeeds.
+[[nodiscard]] std::vector<StepName> stepsFrom(std::string_view version);
+
+// Looks without touching: the ladder's first version read, in the transaction the
+// ladder would begin, and nothing else. The transaction is left to the connection's
+// close, which rolls it back; ending it here would send one more request, which on
+// SQL Server also begins the next transaction. The outcome is UpToDate, Pending
+// (with the steps), NoStepMatches, or StepFailed at the first step when the read
+// fails, as the run would. Never throws.
+[[nodiscard]] RunOutcome readStatus(db::Database& db, StepQuery& query,
+                                    RunLog& log = noRunLog()) noexcept;
 
 }  // namespace upgrade::ladder

@@ -9,8 +9,7 @@
 #include <string>
 #include <string_view>
 
-#include "ladder.h"
-#include "simulated_database.h"
+#include "transcript.h"
 
 namespace {
 
@@ -55,19 +54,7 @@ int main(int argc, char** argv) {
     }
   }
 
-  upgrade::db::SimulatedDatabase db(std::move(options));
-  db.open({}, std::chrono::seconds(15));
-  upgrade::ladder::StepQuery query(db);
-  const upgrade::ladder::ClosingMessage message =
-      upgrade::ladder::closingMessage(upgrade::ladder::runLadder(db, query));
-
-  std::string out;
-  for (const auto& entry : db.journal()) {
-    out += upgrade::db::toJsonLine(entry);
-    out += '\n';
-  }
-  out += "{\"op\":\"message\",\"title\":" + upgrade::db::jsonString(message.title) +
-         ",\"text\":" + upgrade::db::jsonString(message.text) + "}\n";
+  const std::string out = upgrade::ladder::ladderTranscript(std::move(options));
   std::fwrite(out.data(), 1, out.size(), stdout);
   return std::fflush(stdout) == 0 ? 0 : 1;
 }

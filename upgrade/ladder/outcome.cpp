@@ -1,6 +1,7 @@
 #include "outcome.h"
 
 #include "run_log.h"
+#include "safe_line.h"
 
 namespace upgrade::ladder {
 
@@ -21,10 +22,46 @@ ClosingMessage closingMessage(const RunOutcome& outcome) {
       return {.text = std::string(kUpgradeSucceeded)};
     case RunOutcome::Kind::StepFailed:
       return {.text = "向V" + std::string(outcome.failedStep.next) + "升级时失败！"};
+    case RunOutcome::Kind::UpToDate:
+    case RunOutcome::Kind::Pending:
+    case RunOutcome::Kind::NoStepMatches:
+      return {.text = statusLine(outcome)};
     case RunOutcome::Kind::ConnectionFailed:
       break;
   }
   return {.text = "服务器连接失败！"};
+}
+
+std::string statusLine(const RunOutcome& outcome) {
+  const auto quoted = [](std::string_view value) { return "\"" + text::safeLine(value) + "\""; };
+  std::string line;
+  if (outcome.target) {
+    line = "server " + quoted(outcome.target->server) + ", database " +
+           quoted(outcome.target->database);
+  }
+  if (outcome.versionFound) {
+    line += (line.empty() ? "version " : ", version ") + quoted(*outcome.versionFound);
+  }
+  line += line.empty() ? "" : ": ";
+  switch (outcome.kind) {
+    case RunOutcome::Kind::UpToDate:
+      return line + "up to date";
+    case RunOutcome::Kind::Pending:
+      return line + std::to_string(outcome.pending.size()) +
+             (outcome.pending.size() == 1 ? " step from " : " steps from ") +
+             quoted(outcome.pending.front().precondition) + " to " +
+             quoted(outcome.pending.back().next);
+    case RunOutcome::Kind::NoStepMatches:
+      return line + "matches no step: nothing would run";
+    case RunOutcome::Kind::Upgraded:
+      return line + "upgraded, " + std::to_string(outcome.applied.size()) + " steps run";
+    case RunOutcome::Kind::StepFailed:
+      return line + "failed at step " + quoted(outcome.failedStep.precondition) + " -> " +
+             quoted(outcome.failedStep.next);
+    case RunOutcome::Kind::ConnectionFailed:
+      break;
+  }
+  return line + "connection failed";
 }
 
 int exitStatus(const std::optional<RunOutcome>& outcome) noexcept {
@@ -33,9 +70,13 @@ int exitStatus(const std::optional<RunOutcome>& outcome) noexcept {
   }
   switch (outcome->kind) {
     case RunOutcome::Kind::Upgraded:
+    case RunOutcome::Kind::UpToDate:
+    case RunOutcome::Kind::NoStepMatches:
       return 0;
     case RunOutcome::Kind::StepFailed:
       return 3;
+    case RunOutcome::Kind::Pending:
+      return 4;
     case RunOutcome::Kind::ConnectionFailed:
       break;
   }

@@ -2,8 +2,12 @@
 
 #include <exception>
 #include <optional>
+#include <stdexcept>
 #include <string>
+#include <system_error>
 #include <utility>
+
+#include "safe_line.h"
 
 namespace upgrade::run {
 namespace {
@@ -23,12 +27,14 @@ class NormalPointerOnExit {
 }  // namespace
 
 TForm1::TForm1(db::Database& database, std::filesystem::path settingsPath, RunControl& control,
-               ServerDialogFactory createDialog, Creation creation, ladder::RunLog* log)
+               ServerDialogFactory createDialog, Creation creation, ladder::RunLog* log,
+               RunOptions options)
     : ADOCon(database),
       ado1(database),
       settings(std::move(settingsPath)),
       control_(&control),
       log_(log != nullptr ? log : &ladder::noRunLog()),
+      options_(options),
       createDialog_(std::move(createDialog)) {
   ADOCon.close();
   if (creation == Creation::RunStartUp) {
@@ -45,12 +51,17 @@ void TForm1::FormCreate() noexcept {
     const settings::ConnectionSettings stored = settings::readConnectionSettings(settings);
     // The defaults stand in quietly for a missing file; for one that is there but
     // cannot be read, the log says why, or the server they name is a mystery.
-    if (const std::optional<std::string> why = settings.unreadableReason()) {
+    if (const std::optional<std::string> why = settingsFault()) {
       const std::u8string path = settings.path().u8string();
-      ladder::note(*log_, [&] {
-        return "settings: " + std::string(path.begin(), path.end()) + " cannot be read (" + *why +
-               "); the defaults stand in";
-      });
+      const std::string problem =
+          "settings: " + std::string(path.begin(), path.end()) + " cannot be read (" + *why + ")";
+      if (options_.settingsRequired) {
+        ladder::note(*log_, [&] { return problem + "; nothing was done"; });
+        finish(ladder::RunOutcome::connectionFailed(
+            std::make_exception_ptr(std::runtime_error(problem))));
+        return;
+      }
+      ladder::note(*log_, [&] { return problem + "; the defaults stand in"; });
     }
     try {
       ADOCon.close();
@@ -65,7 +76,10 @@ void TForm1::FormCreate() noexcept {
       notConnected = std::current_exception();
       ladder::noteConnectAttempt(*log_, "start-up", ADOCon.target(), notConnected);
       try {
-        connectThroughDialog(stored);
+        // Whoever only looks gets the answer, not a dialog.
+        if (!options_.statusOnly) {
+          connectThroughDialog(stored);
+        }
       } catch (...) {
         // A dialog that fails has not connected; the flag says so.
       }
@@ -83,12 +97,35 @@ void TForm1::FormCreate() noexcept {
     return;
   }
   control_->showBusyPointer();
-  ladder::RunOutcome upgraded = ladder::runLadder(ADOCon.database(), ado1, *log_);
+  ladder::RunOutcome upgraded = options_.statusOnly
+                                    ? ladder::readStatus(ADOCon.database(), ado1, *log_)
+                                    : ladder::runLadder(ADOCon.database(), ado1, *log_);
   control_->restorePointer();
   finish(std::move(upgraded));
 }
 
+std::optional<std::string> TForm1::settingsFault() const {
+  std::optional<std::string> why = settings.unreadableReason();
+  std::error_code error;
+  if (!why && options_.settingsRequired && !std::filesystem::exists(settings.path(), error)) {
+    why = "there is no such file";
+  }
+  return why;
+}
+
 void TForm1::finish(ladder::RunOutcome how) noexcept {
+  const db::ConnectionTarget& target = ADOCon.target();
+  // The connection string is set before every attempt, and only then.
+  if (!target.user.empty()) {
+    try {
+      how.target = ladder::RunTarget{target.server, target.database};
+      // A server or driver may echo the password; whatever shows the outcome
+      // never has it.
+      how.reason = text::masked(how.reason, {target.password});
+    } catch (...) {
+      how.reason.clear();
+    }
+  }
   outcome = std::move(how);
   closeRun(*control_, *outcome);
 }

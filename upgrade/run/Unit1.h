@@ -24,6 +24,17 @@ class TForm1;
 // Creates the server connection dialog, hidden, working on the main form.
 using ServerDialogFactory = std::function<std::unique_ptr<ServerDialog>(TForm1& form)>;
 
+// What the command line asked of the run; by default, what the program always did.
+struct RunOptions {
+  // Only look: connect with the stored settings, never offer the dialog, and read
+  // the version instead of running the ladder. The outcome says what a run would do.
+  bool statusOnly = false;
+  // The settings file was named by whoever started the run: one that is missing or
+  // cannot be read ends the run as a failed connection, rather than letting the
+  // defaults connect somewhere nobody meant.
+  bool settingsRequired = false;
+};
+
 // The main form's objects, which live until the process ends: the connection
 // ADOCon, the step query ado1 on it, the connected flag and the settings object on
 // System.ini. The server connection dialog is handed the form and works on them.
@@ -37,7 +48,7 @@ class TForm1 {
   // The run notes its connection attempts and the ladder's steps in `log`, if given.
   TForm1(db::Database& database, std::filesystem::path settingsPath, RunControl& control,
          ServerDialogFactory createDialog, Creation creation = Creation::RunStartUp,
-         ladder::RunLog* log = nullptr);
+         ladder::RunLog* log = nullptr, RunOptions options = {});
   TForm1(const TForm1&) = delete;
   TForm1& operator=(const TForm1&) = delete;
 
@@ -62,11 +73,14 @@ class TForm1 {
 
  private:
   void connectThroughDialog(const settings::ConnectionSettings& stored);
-  // Keeps the outcome and closes the run with it.
+  // Why the settings file stands in the way of the run, if it does.
+  [[nodiscard]] std::optional<std::string> settingsFault() const;
+  // Keeps the outcome, with where the run connected, and closes the run with it.
   void finish(ladder::RunOutcome how) noexcept;
 
   RunControl* control_;
   ladder::RunLog* log_;
+  RunOptions options_;
   ServerDialogFactory createDialog_;
 };
 

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# The real Update where there is no display at all, in a network namespace of its
-# own. Qt is told to use X11, so a toolkit made by mistake finds no display.
+# The real Update where there is no display at all, in network and PID namespaces
+# of its own. Qt is told to use X11, so a toolkit made by mistake finds no display.
 # - With --unattended and stored settings that point at a closed loopback port it
 #   shows nothing, prints "服务器连接失败！" on standard output and exits with the
 #   connection-failure status 2, leaving System.ini alone.
@@ -13,7 +13,7 @@
 set -euo pipefail
 
 source "$(dirname "$0")/x11_session.sh"
-enter_own_network "$0" "$@"
+begin_session "$0" "$@"
 peer=$2
 cp "$1" "$work/Update"
 

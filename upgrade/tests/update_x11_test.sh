@@ -3,8 +3,8 @@
 # loopback port, the server connection dialog "服务器连接参数配置" comes up; Esc in
 # it brings exactly one message box, "服务器连接失败！" under the title "提示信息";
 # the main form is never shown, and the program exits with status 0 once the box is
-# confirmed. Runs in a network namespace of its own, with its own Xvfb, so it needs
-# no display and reaches nothing but loopback.
+# confirmed. Runs in network and PID namespaces of its own, with its own Xvfb, so it
+# needs no display, reaches nothing but loopback and sees no other test's program.
 #
 # usage: update_x11_test.sh path/to/Update
 # With UPDATE_X11_SCREENSHOT=file.png (and ImageMagick's import installed), the
@@ -12,7 +12,7 @@
 set -euo pipefail
 
 source "$(dirname "$0")/x11_session.sh"
-enter_own_network "$0" "$@"
+begin_session "$0" "$@"
 
 # A copy of the program with its settings beside it; nothing listens on port 1.
 write_settings 127.0.0.1,1 "" Kvb 1

@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# The real Update over the wire: in its own X server and network namespace, with
+# The real Update over the wire: in its own X server and namespaces, with
 # System.ini pointing at the pretend SQL Server on loopback. A run from "1.0.0.0.0"
 # ends with one box, exit status 0, "升级成功！" in the run log and "1.0.0.0.31" held
 # by the peer; a run whose step fails ends with that step's message, the statement
@@ -9,7 +9,7 @@
 set -euo pipefail
 
 source "$(dirname "$0")/x11_session.sh"
-enter_own_network "$0" "$@"
+begin_session "$0" "$@"
 update=$1
 peer=$2
 start_x

@@ -1,27 +1,21 @@
-# Shared by the scripts that drive the real Update in an X server: a network
-# namespace of its own, an Xvfb (unless a display is given), a pretend SQL Server,
-# a copy of the program with System.ini beside it, and waiting for its windows.
-# Source it from bash with `set -euo pipefail`, then call enter_own_network "$0" "$@"
-# before anything else: it starts the script again in the namespace and makes the
+# Shared by the scripts that drive the real Update in an X server: namespaces of
+# their own, an Xvfb (unless a display is given), a pretend SQL Server, a copy of
+# the program with System.ini beside it, and waiting for its windows.
+# Source it from bash with `set -euo pipefail`, then call begin_session "$0" "$@"
+# before anything else: it starts the script again in its namespaces and makes the
 # scratch directory $work, removed on exit with everything started here.
 
 x11_here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+source "$x11_here/own_namespaces.sh"
 
-# Runs the calling script again inside a fresh network namespace with only
-# loopback up. Without root, the namespace comes with a user namespace of its own.
-enter_own_network() {
-  if [[ ${X11_SESSION_INSIDE:-} != 1 ]]; then
-    local as_root=()
-    [[ $(id -u) -eq 0 ]] || as_root=(--map-root-user)
-    exec env X11_SESSION_INSIDE=1 unshare "${as_root[@]}" --net "$@"
-  fi
-  ip link set lo up
+# Runs the calling script again in namespaces of its own (own_namespaces.sh).
+begin_session() {
+  enter_own_namespaces "$@"
   work=$(mktemp -d)
   trap x11_cleanup EXIT
 }
 
 work=
-xvfb_pid=
 update_pid=
 peer_pid=
 x11_cleanup() {
@@ -38,17 +32,13 @@ fail() {
   exit 1
 }
 
-# An X server for the program: Xvfb, which picks a free display and writes its
-# number once it accepts clients. With keep_display=1 and a DISPLAY set, that one.
+# An X server for the program: an Xvfb of its own. With keep_display=1 and a
+# DISPLAY set, that one.
 start_x() {
   if [[ ${keep_display:-0} == 1 && -n ${DISPLAY:-} ]]; then
     return
   fi
-  coproc XVFB { exec Xvfb -displayfd 1 -nolisten tcp -screen 0 1024x768x24 2>"$work/xvfb.log"; }
-  xvfb_pid=$XVFB_PID
-  local display
-  read -r -t 60 display <&"${XVFB[0]}" || fail "Xvfb did not start: $(cat "$work/xvfb.log")"
-  export DISPLAY=":$display"
+  start_xvfb "$work/xvfb.log" || fail "Xvfb did not start: $(cat "$work/xvfb.log")"
 }
 
 # Under AddressSanitizer, strict string checks trip over Qt's X11 event thread,

@@ -3,8 +3,12 @@
 // over the simulated database, and the server's faults must end the run the way
 // the step protocol says.
 #include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
 #include <iostream>
 
+#include "unattended.h"
 #include "wire_session.h"
 
 namespace upgrade::testing {
@@ -44,6 +48,38 @@ TEST_F(OverTheWire, AFullRunSendsExactlyTheLaddersOperations) {
   RecordProperty("milliseconds", static_cast<int>(ms));
   std::cout << "full run from 1.0.0.0.0: " << received.size() << " requests, " << ms
             << " ms from login to disconnect\n";
+}
+
+// Update --status on the production path: after the login, the peer sees only what
+// the driver sends by itself at connect and close, around the ladder's first
+// version read; it holds what it held, with no transaction left open.
+TEST_F(OverTheWire, AStatusSendsOnlyTheLaddersFirstVersionRead) {
+  TdsPeer& peer = startPeer({.version = "1.0.0.0.20"});
+  std::string pattern = (std::filesystem::temp_directory_path() / "wire-status-XXXXXX").string();
+  ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
+  const std::filesystem::path settings = std::filesystem::path(pattern) / "System.ini";
+  std::ofstream(settings) << "[ServerIP]\nServerIP1=" << targetFor(peer).server
+                          << "\n[ServerPass]\nServerPass1=secret\n";
+  app::ProgramParts parts;
+  parts.makeDatabase = [] { return std::make_unique<odbc::OdbcDatabase>(shortTimeouts()); };
+  parts.settingsPath = [&settings] { return settings; };
+  std::FILE* out = std::tmpfile();
+  ASSERT_NE(out, nullptr);
+  EXPECT_EQ(app::runUnattended(parts, {.status = true}, out), 4);
+  std::fclose(out);
+  std::filesystem::remove_all(pattern);
+
+  std::vector<db::JournalEntry> firstRead = simulatedRun({.version = "1.0.0.0.20"});
+  firstRead.resize(2);  // the first step's begin and version read
+  ASSERT_EQ(firstRead.back().kind, db::JournalEntry::Kind::Open);
+  const auto received = peer.journal();
+  expectSameRequests(received, framed(wireForm(firstRead)));
+  EXPECT_EQ(peer.committedVersion(), "1.0.0.0.20");
+  EXPECT_FALSE(peer.transactionOpen());
+  std::cout << "status run, the requests the peer saw:\n";
+  for (const TdsRequest& request : received) {
+    std::cout << toJsonLine(request) << '\n';
+  }
 }
 
 // Server errors that the simulated database can play as well: the wire must carry

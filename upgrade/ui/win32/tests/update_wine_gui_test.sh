@@ -1,8 +1,11 @@
 #!/usr/bin/env bash
 # The real Update.exe under Wine, on an X server of its own (Xvfb), driven with
-# xdotool, in a network namespace of its own (unshare -n): everything it reaches is
-# on loopback. A fresh Wine prefix with unmanaged windows (Wine draws the caption
-# and gives the focus itself) and Tahoma linked to the CJK font for message boxes.
+# xdotool, in network and PID namespaces of its own: everything it reaches is on
+# loopback. Wine, its wineserver included, starts inside them: the wineserver makes
+# the program's sockets, so a server started outside would send from outside (the
+# dialog's server listing broadcasts). A fresh Wine prefix with unmanaged windows
+# (Wine draws the caption and gives the focus itself) and Tahoma linked to the CJK
+# font for message boxes.
 # ODBC goes through Wine's odbc32 to the host's 32-bit unixODBC and FreeTDS, with a
 # driver registry and freetds.conf of the test's own.
 #
@@ -24,14 +27,14 @@
 #                   typed into the dialog, F2: System.ini is written as a new file in
 #                   code page 936, the ladder runs to "升级成功！" with the peer at
 #                   1.0.0.0.31, status 0
-# Both need host builds of tds-peer and ladder-transcript.
+#   status          /STATUS /json /settings FILE against the peer at 1.0.0.0.20: no
+#                   window, status 4, the JSON object on stdout, the log beside FILE,
+#                   and the peer saw only the version read and holds what it held
+# These need host builds of tds-peer and ladder-transcript.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
-
-if [[ ${UPDATE_WINE_GUI_INSIDE:-} != 1 ]]; then
-  exec env UPDATE_WINE_GUI_INSIDE=1 unshare --net "$0" "$@"
-fi
-ip link set lo up
+source "$here/../../../tests/own_namespaces.sh"
+enter_own_namespaces "$0" "$@"
 
 update= peer= transcript= screenshot=
 cases=()
@@ -47,7 +50,7 @@ done
 [[ -n $update && ${#cases[@]} -gt 0 ]] || { echo "usage: see the head of $0" >&2; exit 2; }
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/update-wine-gui.XXXXXX")
-xvfb_pid= update_pid= listener_pid= peer_pid=
+update_pid= listener_pid= peer_pid=
 export WINEPREFIX=$work/prefix WINEARCH=win32 WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
 cleanup() {
@@ -70,10 +73,8 @@ done
 [[ -e /usr/lib/i386-linux-gnu/odbc/libtdsodbc.so ]] ||
   fail "the 32-bit FreeTDS driver is missing (tdsodbc:i386, scripts/deps/windows.list)"
 
-coproc XVFB { exec Xvfb -displayfd 1 -nolisten tcp -screen 0 1024x768x24 2>"$work/xvfb.log"; }
-xvfb_pid=$XVFB_PID
-read -r -t 60 display <&"${XVFB[0]}" || fail "Xvfb did not start: $(cat "$work/xvfb.log")"
-export DISPLAY=":$display" LC_ALL=C.UTF-8
+start_xvfb "$work/xvfb.log" || fail "Xvfb did not start: $(cat "$work/xvfb.log")"
+export LC_ALL=C.UTF-8
 unset WAYLAND_DISPLAY
 
 # The prefix is made with the display there, so that its server draws on it.
@@ -198,7 +199,7 @@ c.close()' >"$work/listener.out" 2>&1 &
   unchanged
 }
 
-# The pretend SQL Server at 1.0.0.0.0, keeping its journal; its port in $peer_port.
+# The pretend SQL Server at $1 (default 1.0.0.0.0), keeping its journal; its port in $peer_port.
 # It prints "port N" first, and at the end of its input the version it holds and
 # its journal.
 peer_port=
@@ -209,7 +210,7 @@ start_peer() {
   [[ -x $transcript ]] || fail "$transcript is not an executable"
   rm -f "$work/peer.in"
   mkfifo "$work/peer.in"
-  "$peer" --version 1.0.0.0.0 --lifetime 240 --journal <"$work/peer.in" >"$work/peer.out" 2>"$work/peer.log" &
+  "$peer" --version "${1:-1.0.0.0.0}" --lifetime 240 --journal <"$work/peer.in" >"$work/peer.out" 2>"$work/peer.log" &
   peer_pid=$!
   exec {peer_input}>"$work/peer.in"
   local word
@@ -217,16 +218,17 @@ start_peer() {
     fail "tds-peer did not start: $(cat "$work/peer.log")"
   [[ $word == port && -n $peer_port ]] || fail "tds-peer said: $word $peer_port"
 }
-# Ends the peer; it must have understood everything and hold 1.0.0.0.31.
+# Ends the peer; it must have understood everything and hold 1.0.0.0.31 (or $1).
 peer_ends_at_31() {
+  local expected=${1:-1.0.0.0.31}
   exec {peer_input}>&-
   timeout 30 tail --pid="$peer_pid" -f /dev/null || fail "tds-peer did not end when its input closed"
   local status=0
   wait "$peer_pid" || status=$?
   peer_pid=
   [[ $status -eq 0 ]] || fail "tds-peer did not understand everything (status $status): $(cat "$work/peer.log")"
-  grep -qx 'version 1\.0\.0\.0\.31' "$work/peer.out" ||
-    fail "the peer does not hold 1.0.0.0.31: $(grep '^version' "$work/peer.out")"
+  grep -qxF "version $expected" "$work/peer.out" ||
+    fail "the peer does not hold $expected: $(grep '^version' "$work/peer.out")"
 }
 # The run log beside the program ends with the closing message $1.
 log_ends_with() {
@@ -279,12 +281,35 @@ dialog_peer() {
   peer_ends_at_31
 }
 
+status() {
+  start_peer 1.0.0.0.20
+  app=$work/app-$current
+  mkdir "$app" "$work/venue"
+  cp "$update" "$app/Update.exe"
+  settings "127.0.0.1,$peer_port" "$peer_port" >"$work/venue/venue.ini"
+  local code=0 file="Z:${work//\//\\}\\venue\\venue.ini"
+  (cd / && exec timeout 120 wine "$app/Update.exe" /STATUS /json /settings "$file" \
+    >"$work/status.out" 2>"$work/status.err") || code=$?
+  [[ $code -eq 4 ]] || fail "exit status $code, not 4: $(cat "$work/status.out" "$work/status.err")"
+  python3 -c '
+import json, sys
+o = json.load(open(sys.argv[1]))
+assert (o["outcome"], o["version"], len(o["steps"])) == ("pending", "1.0.0.0.20", 11), o
+' "$work/status.out" || fail "stdout was: $(cat "$work/status.out")"
+  [[ -f $work/venue/Update.log && ! -e $app/Update.log ]] || fail "the log is not beside the named settings"
+  peer_ends_at_31 1.0.0.0.20
+  [[ $(grep -c '"request"' "$work/peer.out") -eq 3 ]] &&
+    grep -qF '"request":"batch","text":"select * from ver\u000d\u000a"' "$work/peer.out" ||
+    fail "the peer saw more than the version read: $(grep '"request"' "$work/peer.out")"
+}
+
 for current in "${cases[@]}"; do
   case $current in
     closed-port) closed_port ;;
     dialog-connect) dialog_connect ;;
     full-run) full_run ;;
     dialog-peer) dialog_peer ;;
+    status) status ;;
     *) fail "unknown case" ;;
   esac
   echo "ok: $current"
