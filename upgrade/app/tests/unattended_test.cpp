@@ -13,6 +13,7 @@
 #include "command_line.h"
 #include "reachable_database.h"
 #include "run_log_file.h"
+#include "scratch_dir.h"
 #include "unattended.h"
 
 namespace upgrade::app {
@@ -60,11 +61,6 @@ class UnattendedRunTest : public ::testing::Test {
     };
     parts_.dialogServices.killProcesses = [this](std::string_view) { ++kills_; };
   }
-  void TearDown() override {
-    if (!dir_.empty()) {
-      fs::remove_all(dir_);
-    }
-  }
 
   // The status, and what went to standard output; standard error goes to err_.
   std::pair<int, std::string> run(const CommandLine& command = {.unattended = true}) {
@@ -89,9 +85,6 @@ class UnattendedRunTest : public ::testing::Test {
 
   // Settings in a directory of the test's own, with this password.
   void useSettingsWithPassword(const std::string& password) {
-    std::string pattern = (fs::temp_directory_path() / "unattended-XXXXXX").string();
-    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-    dir_ = pattern;
     std::ofstream(dir_ / "System.ini") << "[ServerPass]\nServerPass1=" << password << "\n";
     parts_.settingsPath = [this] { return dir_ / "System.ini"; };
   }
@@ -99,7 +92,7 @@ class UnattendedRunTest : public ::testing::Test {
   db::SimulatedDatabase sim_{db::SimulatedDatabase::Options{.version = "1.0.0.0.29"}};
   std::string reachable_ = ".";
   ProgramParts parts_;
-  fs::path dir_;
+  testing::ScratchDir dir_{"unattended"};
   std::string err_;
   int listings_ = 0;
   int kills_ = 0;

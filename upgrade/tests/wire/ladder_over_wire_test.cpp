@@ -8,6 +8,7 @@
 #include <fstream>
 #include <iostream>
 
+#include "scratch_dir.h"
 #include "unattended.h"
 #include "wire_session.h"
 
@@ -55,9 +56,8 @@ TEST_F(OverTheWire, AFullRunSendsExactlyTheLaddersOperations) {
 // version read; it holds what it held, with no transaction left open.
 TEST_F(OverTheWire, AStatusSendsOnlyTheLaddersFirstVersionRead) {
   TdsPeer& peer = startPeer({.version = "1.0.0.0.20"});
-  std::string pattern = (std::filesystem::temp_directory_path() / "wire-status-XXXXXX").string();
-  ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-  const std::filesystem::path settings = std::filesystem::path(pattern) / "System.ini";
+  const ScratchDir dir("wire-status");
+  const std::filesystem::path settings = dir / "System.ini";
   std::ofstream(settings) << "[ServerIP]\nServerIP1=" << targetFor(peer).server
                           << "\n[ServerPass]\nServerPass1=secret\n";
   app::ProgramParts parts;
@@ -67,7 +67,6 @@ TEST_F(OverTheWire, AStatusSendsOnlyTheLaddersFirstVersionRead) {
   ASSERT_NE(out, nullptr);
   EXPECT_EQ(app::runUnattended(parts, {.status = true}, out), 4);
   std::fclose(out);
-  std::filesystem::remove_all(pattern);
 
   std::vector<db::JournalEntry> firstRead = simulatedRun({.version = "1.0.0.0.20"});
   firstRead.resize(2);  // the first step's begin and version read
