@@ -6,70 +6,19 @@
 // setting is refused with a message; no attribute is ever injected.
 #include <cstddef>
 #include <cstdint>
-#include <map>
-#include <optional>
 #include <string>
 #include <string_view>
 
+#include "connection_string_reader.h"
 #include "database.h"
 #include "fuzz_check.h"
 #include "odbc_connection_string.h"
 
 namespace {
 
-using Attributes = std::map<std::string, std::string>;
-enum class Reading { Standard, FreeTds13 };
-
-// nullopt when the text does not parse as keyword=value pairs, or a keyword repeats.
-std::optional<Attributes> read(std::string_view text, Reading reading) {
-  Attributes attributes;
-  std::size_t i = 0;
-  while (i < text.size()) {
-    const std::size_t equals = text.find('=', i);
-    if (equals == std::string_view::npos) {
-      return std::nullopt;
-    }
-    std::string keyword(text.substr(i, equals - i));
-    std::string value;
-    i = equals + 1;
-    if (i < text.size() && text[i] == '{' && reading == Reading::Standard) {
-      for (++i;; ++i) {
-        if (i >= text.size()) {
-          return std::nullopt;
-        }
-        if (text[i] == '}') {
-          if (i + 1 < text.size() && text[i + 1] == '}') {
-            value += '}';
-            ++i;
-            continue;
-          }
-          ++i;
-          break;
-        }
-        value += text[i];
-      }
-      if (i < text.size() && text[i] != ';') {
-        return std::nullopt;
-      }
-    } else if (i < text.size() && text[i] == '{') {
-      const std::size_t close = text.find("};", i + 1);
-      const std::size_t end = close == std::string_view::npos ? text.size() : close;
-      value = std::string(text.substr(i + 1, end - i - 1));
-      i = close == std::string_view::npos ? text.size() : close + 1;
-    } else {
-      while (i < text.size() && text[i] != ';') {
-        value += text[i++];
-      }
-    }
-    if (!attributes.emplace(std::move(keyword), std::move(value)).second) {
-      return std::nullopt;
-    }
-    if (i < text.size()) {
-      ++i;
-    }
-  }
-  return attributes;
-}
+using Attributes = upgrade::testing::ConnectionAttributes;
+using upgrade::testing::BraceReading;
+using upgrade::testing::readConnectionString;
 
 // Whether refusing target for driver is justified, judged without the mapping code.
 bool mayRefuse(const upgrade::db::ConnectionTarget& target, upgrade::odbc::DriverFamily family) {
@@ -129,10 +78,10 @@ void check(const upgrade::db::ConnectionTarget& target,
     intended["TrustServerCertificate"] = "yes";
   }
 
-  const auto standard = read(text, Reading::Standard);
+  const auto standard = readConnectionString(text, BraceReading::Standard);
   FUZZ_CHECK(standard && *standard == intended, what + " gave " + fuzzing::escaped(text));
   if (driver.family == upgrade::odbc::DriverFamily::FreeTds) {
-    const auto freeTds = read(text, Reading::FreeTds13);
+    const auto freeTds = readConnectionString(text, BraceReading::FreeTds13);
     FUZZ_CHECK(freeTds && *freeTds == intended,
                what + " reads otherwise in FreeTDS: " + fuzzing::escaped(text));
   }

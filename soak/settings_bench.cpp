@@ -92,7 +92,7 @@ class TimedView final : public upgrade::run::ServerDialogView {
 // The start-up of Update over a server that never answers, up to the dialog.
 double startUpToDialog(const fs::path& dir) {
   upgrade::db::SimulatedDatabase sim;
-  upgrade::ReachableAs nowhere(sim, "a server that is not there");
+  upgrade::testing::ReachableAs nowhere(sim, "a server that is not there");
   NoRun run;
   Clock::time_point shown{};
   const auto start = Clock::now();

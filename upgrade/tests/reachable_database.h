@@ -1,14 +1,16 @@
-// Test support: the simulated server, reachable only under one server name, so a
-// test can tell the stored settings' connection from the dialog's.
+// The simulated server reachable only under one server name, so that a test can tell
+// the stored settings' connection from the dialog's: every other call goes through
+// to it. Each attempt to open is kept with its time-out, and shown to onOpen first.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "simulated_database.h"
 
-namespace upgrade {
+namespace upgrade::testing {
 
 class ReachableAs final : public db::Database {
  public:
@@ -18,6 +20,9 @@ class ReachableAs final : public db::Database {
   void open(const db::ConnectionTarget& target, std::chrono::seconds timeout) override {
     attempts.push_back(target);
     timeouts.push_back(timeout);
+    if (onOpen) {
+      onOpen(target);
+    }
     if (target.server != server_) {
       throw db::DatabaseError("no server " + target.server);
     }
@@ -38,10 +43,11 @@ class ReachableAs final : public db::Database {
 
   std::vector<db::ConnectionTarget> attempts;
   std::vector<std::chrono::seconds> timeouts;
+  std::function<void(const db::ConnectionTarget&)> onOpen;
 
  private:
   db::SimulatedDatabase& inner_;
   std::string server_;
 };
 
-}  // namespace upgrade
+}  // namespace upgrade::testing

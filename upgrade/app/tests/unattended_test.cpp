@@ -50,7 +50,9 @@ TEST(CommandLineTest, SwitchesInEitherFormAndAnyCaseAmongOtherArguments) {
 class UnattendedRunTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    parts_.makeDatabase = [this] { return std::make_unique<ReachableAs>(sim_, reachable_); };
+    parts_.makeDatabase = [this] {
+      return std::make_unique<testing::ReachableAs>(sim_, reachable_);
+    };
     // No file there: the defaults, server ".".
     parts_.settingsPath = [] {
       return fs::temp_directory_path() / "no-such-dir-unattended" / "System.ini";
@@ -127,7 +129,9 @@ TEST_F(UnattendedRunTest, StatusAndOutputSayHowTheRunEnded) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     db::SimulatedDatabase database(c.database);
-    parts_.makeDatabase = [&database] { return std::make_unique<ReachableAs>(database, "."); };
+    parts_.makeDatabase = [&database] {
+      return std::make_unique<testing::ReachableAs>(database, ".");
+    };
     const std::string line = c.command.status ? R"(server ".", database "Kvb")" + c.out : c.out;
     EXPECT_EQ(run(c.command), std::pair(c.exit, line + "\n"));
   }
@@ -171,7 +175,9 @@ TEST_F(UnattendedRunTest, JsonSaysWhatRanOrFailedAndNeverThePassword) {
                         R"("reason":"***: statement failed"})"},
        }) {
     db::SimulatedDatabase database(c.database);
-    parts_.makeDatabase = [&database] { return std::make_unique<ReachableAs>(database, "."); };
+    parts_.makeDatabase = [&database] {
+      return std::make_unique<testing::ReachableAs>(database, ".");
+    };
     const auto [status, out] = run({.unattended = true, .json = true});
     EXPECT_EQ(status, c.exit);
     EXPECT_EQ(out.find("simulated"), std::string::npos) << out;

@@ -11,6 +11,7 @@
 #include <stdexcept>
 
 #include "reachable_database.h"
+#include "recording_run.h"
 #include "run_log_file.h"
 #include "scratch_dir.h"
 #include "unattended.h"
@@ -21,33 +22,32 @@ namespace {
 
 namespace fs = std::filesystem;
 
-class FakeFrontEnd final : public run::FrontEnd, public run::RunControl {
+// A front end whose run control records, and which adds its own views and message
+// loop to the record; what the run showed, without the pointer, is seen().
+class FakeFrontEnd final : public run::FrontEnd {
  public:
-  run::RunControl& runControl() noexcept override { return *this; }
+  run::RunControl& runControl() noexcept override { return record; }
   std::unique_ptr<run::ServerDialogView> createServerDialogView(run::ServerDialogEvents&) override {
-    events.push_back("view");
+    record.events.emplace_back("view");
     if (failViews) {
       throw std::bad_alloc();
     }
     return std::make_unique<ClosedDialogView>();
   }
-  void runMessageLoop() noexcept override { events.push_back("loop"); }
+  void runMessageLoop() noexcept override { record.events.emplace_back("loop"); }
 
-  void showBusyPointer() noexcept override {}
-  void restorePointer() noexcept override {}
-  void showMessage(std::string_view, std::string_view text) noexcept override {
-    events.push_back("message " + std::string(text));
-  }
-  void endRun() noexcept override { events.push_back("end"); }
+  [[nodiscard]] std::vector<std::string> seen() const { return record.seen(); }
 
-  std::vector<std::string> events;
+  testing::RecordingRun record;
   bool failViews = false;
 };
 
 class UpdateProgramTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    parts_.makeDatabase = [this] { return std::make_unique<ReachableAs>(sim_, reachable_); };
+    parts_.makeDatabase = [this] {
+      return std::make_unique<testing::ReachableAs>(sim_, reachable_);
+    };
     parts_.settingsPath = [this] { return settings::settingsPathIn(dir_.path()); };
     parts_.dialogServices.listServers = [this] {
       ++listings_;
@@ -66,14 +66,14 @@ class UpdateProgramTest : public ::testing::Test {
 
 TEST_F(UpdateProgramTest, EveryOutcomeEndsWithOneMessageAndTheLoop) {
   EXPECT_EQ(runUpdate(frontEnd_, parts_), 0);
-  EXPECT_EQ(frontEnd_.events,
+  EXPECT_EQ(frontEnd_.seen(),
             (std::vector<std::string>{"message 升级成功！", "end", "view", "loop"}));
   EXPECT_EQ(listings_, 0) << "the hidden dialog gathers no list once the run has ended";
 
-  frontEnd_.events.clear();
+  frontEnd_.record.events.clear();
   reachable_ = "elsewhere";
   EXPECT_EQ(runUpdate(frontEnd_, parts_), 0);
-  EXPECT_EQ(frontEnd_.events,
+  EXPECT_EQ(frontEnd_.seen(),
             (std::vector<std::string>{"view", "message 服务器连接失败！", "end", "view", "loop"}));
   EXPECT_EQ(listings_, 1) << "only the dialog that is shown lists the servers";
 }
@@ -82,25 +82,25 @@ TEST_F(UpdateProgramTest, FailureThatEscapesStartUpStillEndsWithOneMessage) {
   const std::vector<std::string> failedRun{"message 服务器连接失败！", "end", "loop"};
   parts_.makeDatabase = []() -> std::unique_ptr<db::Database> { throw std::bad_alloc(); };
   EXPECT_EQ(runUpdate(frontEnd_, parts_), 0);
-  EXPECT_EQ(frontEnd_.events, failedRun);
+  EXPECT_EQ(frontEnd_.seen(), failedRun);
 
-  frontEnd_.events.clear();
-  parts_.makeDatabase = [this] { return std::make_unique<ReachableAs>(sim_, reachable_); };
+  frontEnd_.record.events.clear();
+  parts_.makeDatabase = [this] { return std::make_unique<testing::ReachableAs>(sim_, reachable_); };
   parts_.settingsPath = []() -> fs::path { throw std::runtime_error("no /proc"); };
   EXPECT_EQ(runUpdate(frontEnd_, parts_), 0);
-  EXPECT_EQ(frontEnd_.events, failedRun);
+  EXPECT_EQ(frontEnd_.seen(), failedRun);
 }
 
 TEST_F(UpdateProgramTest, FailureAfterTheRunEndedAddsNoMessage) {
   frontEnd_.failViews = true;  // the hidden dialog, after the ladder's message
   EXPECT_EQ(runUpdate(frontEnd_, parts_), 0);
-  EXPECT_EQ(frontEnd_.events,
+  EXPECT_EQ(frontEnd_.seen(),
             (std::vector<std::string>{"message 升级成功！", "end", "view", "loop"}));
 
-  frontEnd_.events.clear();
+  frontEnd_.record.events.clear();
   reachable_ = "elsewhere";  // the dialog that start-up shows cannot be made
   EXPECT_EQ(runUpdate(frontEnd_, parts_), 0);
-  EXPECT_EQ(frontEnd_.events,
+  EXPECT_EQ(frontEnd_.seen(),
             (std::vector<std::string>{"view", "message 服务器连接失败！", "end", "view", "loop"}));
 }
 
@@ -113,7 +113,7 @@ TEST_F(UpdateProgramTest, TheRunLogRecordsTheRunAndNeverChangesIt) {
   fs::create_directory(dir_ / "System.ini");
   reachable_ = "elsewhere";
   EXPECT_EQ(runUpdate(frontEnd_, parts_), 0);
-  const auto failed = frontEnd_.events;
+  const auto failed = frontEnd_.seen();
   const std::string text = testing::readFile(logPath);
   for (const char* expected :
        {"Update 1.0.0 started",
@@ -126,14 +126,14 @@ TEST_F(UpdateProgramTest, TheRunLogRecordsTheRunAndNeverChangesIt) {
 
   fs::remove(logPath);
   fs::create_directory(logPath);  // where the file should be
-  frontEnd_.events.clear();
+  frontEnd_.record.events.clear();
   EXPECT_EQ(runUpdate(frontEnd_, parts_), 0);
-  EXPECT_EQ(frontEnd_.events, failed);
+  EXPECT_EQ(frontEnd_.seen(), failed);
 
   parts_.makeLog = []() -> std::unique_ptr<ladder::RunLog> { throw std::bad_alloc(); };
-  frontEnd_.events.clear();
+  frontEnd_.record.events.clear();
   EXPECT_EQ(runUpdate(frontEnd_, parts_), 0);
-  EXPECT_EQ(frontEnd_.events, failed);
+  EXPECT_EQ(frontEnd_.seen(), failed);
 }
 
 }  // namespace

@@ -2,81 +2,34 @@
 // server, and values that reach the driver intact whatever they hold.
 #include <gtest/gtest.h>
 
-#include <map>
+#include <optional>
 
+#include "connection_string_reader.h"
 #include "odbc_connection_string.h"
 
 namespace upgrade::odbc {
 namespace {
 
-using Attributes = std::map<std::string, std::string>;
+using Attributes = testing::ConnectionAttributes;
+using testing::BraceReading;
 
-// Reads a connection string as its readers do: keyword, '=', then a value up to
-// ';', or a value in braces. How a braced value ends is where they differ:
-//  - Standard (unixODBC, Microsoft's drivers, FreeTDS 1.4): at a '}' that is not
-//    doubled; "}}" stands for '}'.
-//  - FreeTds13 (FreeTDS before 1.4): at the first '}' followed by ';', with "}}"
-//    kept as it is.
-// A keyword that appears twice is an injection, and fails the test.
-enum class Reading { Standard, FreeTds13 };
-
-Attributes parseAttributes(std::string_view text, Reading reading = Reading::Standard) {
-  Attributes attributes;
-  size_t i = 0;
-  while (i < text.size()) {
-    const size_t equals = text.find('=', i);
-    if (equals == std::string_view::npos) {
-      ADD_FAILURE() << "trailing text without '=': " << text.substr(i);
-      break;
-    }
-    const std::string keyword(text.substr(i, equals - i));
-    std::string value;
-    i = equals + 1;
-    if (i < text.size() && text[i] == '{' && reading == Reading::Standard) {
-      ++i;
-      for (;;) {
-        if (i >= text.size()) {
-          ADD_FAILURE() << "unterminated braces in " << text;
-          return attributes;
-        }
-        if (text[i] == '}') {
-          if (i + 1 < text.size() && text[i + 1] == '}') {
-            value += '}';
-            i += 2;
-            continue;
-          }
-          ++i;
-          break;
-        }
-        value += text[i++];
-      }
-      if (i < text.size() && text[i] != ';') {
-        ADD_FAILURE() << "text after a closing brace in " << text;
-      }
-    } else if (i < text.size() && text[i] == '{') {
-      const size_t close = text.find("};", i + 1);
-      const size_t end = close == std::string_view::npos ? text.size() : close;
-      value = std::string(text.substr(i + 1, end - i - 1));
-      i = close == std::string_view::npos ? text.size() : close + 1;
-    } else {
-      while (i < text.size() && text[i] != ';') {
-        value += text[i++];
-      }
-    }
-    if (!attributes.emplace(keyword, value).second) {
-      ADD_FAILURE() << "keyword " << keyword << " appears twice in " << text;
-    }
-    if (i < text.size()) {
-      ++i;  // the ';'
-    }
+// A connection string as the drivers read it (see the reader); one that does not
+// read as keyword=value pairs, or names a keyword twice (an injection), fails the
+// test.
+Attributes parseAttributes(std::string_view text, BraceReading reading = BraceReading::Standard) {
+  std::string why;
+  std::optional<Attributes> attributes = testing::readConnectionString(text, reading, &why);
+  if (!attributes) {
+    ADD_FAILURE() << why;
+    return {};
   }
-  return attributes;
+  return std::move(*attributes);
 }
 
 // A FreeTDS connection string, read both ways, which must agree.
 Attributes parseFreeTds(const std::string& text) {
-  const Attributes standard = parseAttributes(text, Reading::Standard);
-  EXPECT_EQ(parseAttributes(text, Reading::FreeTds13), standard) << text;
+  const Attributes standard = parseAttributes(text, BraceReading::Standard);
+  EXPECT_EQ(parseAttributes(text, BraceReading::FreeTds13), standard) << text;
   return standard;
 }
 

@@ -10,6 +10,7 @@
 #include <sstream>
 
 #include "PSqlServer.h"
+#include "recording_run.h"
 #include "run_log_file.h"
 #include "scratch_dir.h"
 #include "wire_session.h"
@@ -18,20 +19,6 @@ namespace upgrade::testing {
 namespace {
 
 namespace fs = std::filesystem;
-
-class RecordingRun final : public run::RunControl, public ladder::RunLog {
- public:
-  void showBusyPointer() noexcept override {}
-  void restorePointer() noexcept override {}
-  void showMessage(std::string_view, std::string_view text) noexcept override {
-    events.push_back("message " + std::string(text));
-  }
-  void endRun() noexcept override { events.push_back("end"); }
-  void note(std::string_view event) noexcept override { notes.emplace_back(event); }
-
-  std::vector<std::string> events;
-  std::vector<std::string> notes;
-};
 
 // The operator presses Esc as soon as the dialog is shown.
 class EscapingView final : public run::ServerDialogView {
@@ -88,7 +75,7 @@ TEST_F(OverTheWire, ALoginThatFailsLeadsToTheDialogAndTheLogKeepsTheReason) {
                         .count();
     std::cout << c.name << " login: dialog and closing message after " << ms << " ms\n";
 
-    EXPECT_EQ(run.events,
+    EXPECT_EQ(run.seen(),
               (std::vector<std::string>{"dialog", "end", "message 服务器连接失败！", "end"}));
     EXPECT_EQ(peer.logins().size(), 1U);
     EXPECT_TRUE(peer.journal().empty()) << "nothing is sent without a login";

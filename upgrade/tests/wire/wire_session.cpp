@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "ladder_journal.h"
 #include "odbc_test_config.h"
 #include "sql_parameters.h"
 #include "utf16.h"
@@ -96,11 +97,7 @@ std::vector<TdsRequest> wireForm(const std::vector<db::JournalEntry>& journal) {
 }
 
 std::vector<db::JournalEntry> simulatedRun(db::SimulatedDatabase::Options options) {
-  db::SimulatedDatabase db(std::move(options));
-  db.open({}, std::chrono::seconds(15));
-  ladder::StepQuery query(db);
-  static_cast<void>(ladder::runLadder(db, query));
-  return db.journal();
+  return LadderRun(std::move(options)).db.journal();
 }
 
 void expectSameRequests(const std::vector<TdsRequest>& actual,

@@ -65,7 +65,9 @@ class Operator final : public QObject {
 class MainFormTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    parts_.makeDatabase = [this] { return std::make_unique<ReachableAs>(sim_, reachable_); };
+    parts_.makeDatabase = [this] {
+      return std::make_unique<testing::ReachableAs>(sim_, reachable_);
+    };
     parts_.settingsPath = [this] { return dir_ / "System.ini"; };
     parts_.dialogServices.killProcesses = [](std::string_view) {};
   }

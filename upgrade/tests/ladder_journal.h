@@ -1,5 +1,6 @@
-// Running the real ladder over the simulated database and cutting its journal
-// into the transactions of the ladder rows, for the tests of the step bodies.
+// The real ladder run over the simulated database, and its journal cut into the
+// transactions of the ladder rows: what the ladder's tests look at, and what the wire
+// tests expect the pretend server to receive.
 #pragma once
 
 #include <string>
@@ -8,16 +9,19 @@
 #include "ladder.h"
 #include "simulated_database.h"
 
-namespace upgrade::ladder::testing {
+namespace upgrade::testing {
 
+// One whole run on a connection of its own, noting into log.
 struct LadderRun {
-  explicit LadderRun(db::SimulatedDatabase::Options options) : db(std::move(options)) {
+  explicit LadderRun(db::SimulatedDatabase::Options options,
+                     ladder::RunLog& log = ladder::noRunLog())
+      : db(std::move(options)) {
     db.open({}, std::chrono::seconds(1));
-    StepQuery query(db);
-    outcome = runLadder(db, query);
+    ladder::StepQuery query(db);
+    outcome = ladder::runLadder(db, query, log);
   }
   db::SimulatedDatabase db;
-  RunOutcome outcome;
+  ladder::RunOutcome outcome;
 };
 
 using Transaction = std::vector<db::JournalEntry>;
@@ -44,4 +48,4 @@ inline Transaction bodyOf(const Transaction& applied) {
   return {applied.begin() + 2, applied.end() - 2};
 }
 
-}  // namespace upgrade::ladder::testing
+}  // namespace upgrade::testing

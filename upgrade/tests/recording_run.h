@@ -1,0 +1,40 @@
+// A stand-in for a front end's run control and for the run log: what a run showed
+// and asked for, in order, and what it noted. Tests add their own fakes' events to
+// the same list, so that one list tells the whole story.
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "run_control.h"
+#include "run_log.h"
+
+namespace upgrade::testing {
+
+class RecordingRun final : public run::RunControl, public ladder::RunLog {
+ public:
+  // "busy" and "normal" for the pointer, "message <text>" for a message box, "end".
+  void showBusyPointer() noexcept override;
+  void restorePointer() noexcept override;
+  void showMessage(std::string_view title, std::string_view text) noexcept override;
+  void endRun() noexcept override;
+  void note(std::string_view event) noexcept override;
+
+  // " (busy)" or " (normal)": the pointer now, for events that must say under which
+  // pointer they happened.
+  [[nodiscard]] std::string pointerNote() const;
+  // The events without the pointer's: what the operator was shown, and the end.
+  [[nodiscard]] std::vector<std::string> seen() const;
+  [[nodiscard]] long count(std::string_view event) const;
+  [[nodiscard]] bool has(std::string_view event) const { return count(event) > 0; }
+
+  std::vector<std::string> events;
+  std::vector<std::string> titles;  // of the message boxes, in order
+  std::vector<std::string> notes;   // the run log
+  bool busy = false;
+  // Messages say under which pointer they were shown: "message <text> (normal)".
+  bool messagesNotePointer = false;
+};
+
+}  // namespace upgrade::testing
