@@ -1,11 +1,12 @@
 // Opening SQL Server connections through the real driver manager and the real
-// FreeTDS driver, against peers on 127.0.0.1: a port that refuses, a pretend
-// server that receives the login, and a SQL Server Browser that the test plays.
+// FreeTDS driver, against peers on 127.0.0.1: a port that refuses, the pretend
+// server taking the login, and a SQL Server Browser that the test plays.
 #include <gtest/gtest.h>
 
 #include "loopback_peers.h"
 #include "odbc_database.h"
 #include "odbc_test_config.h"
+#include "tds_peer.h"
 #include "ssrp.h"
 
 namespace upgrade::odbc {
@@ -16,9 +17,12 @@ using testing::BrowserResponder;
 using testing::browserResponse;
 using testing::Bytes;
 using testing::CapturedLogin;
-using testing::PretendSqlServer;
+using testing::TdsPeer;
 
 constexpr std::uint32_t kTds74 = 0x74000004;  // as LOGIN7 carries it, read little-endian
+
+// The pretend server takes the login apart and hangs up, so the open fails at once.
+const TdsPeer::Options kTakesTheLogin{.login = TdsPeer::Login::HangUp};
 
 class FreeTdsConnect : public ::testing::Test {
  protected:
@@ -52,7 +56,7 @@ TEST_F(FreeTdsConnect, ARefusedConnectionFailsWithTheDriversMessage) {
 }
 
 TEST_F(FreeTdsConnect, TheLoginCarriesTheSettingsAndThePinnedProtocolVersion) {
-  PretendSqlServer server;
+  TdsPeer server(kTakesTheLogin);
   OdbcDatabase db;
   const std::string message =
       failedOpen(db, {"127.0.0.1," + std::to_string(server.port()), "Kvb", "sa", "secret"});
@@ -76,7 +80,7 @@ TEST_F(FreeTdsConnect, PasswordsAndDatabaseNamesArriveIntactWhateverTheyHold) {
       {" padded ", "}"},
   };
   for (const auto& [password, database] : cases) {
-    PretendSqlServer server;
+    TdsPeer server(kTakesTheLogin);
     OdbcDatabase db;
     failedOpen(db, {"127.0.0.1," + std::to_string(server.port()), database, "sa", password});
 
@@ -90,7 +94,7 @@ TEST_F(FreeTdsConnect, PasswordsAndDatabaseNamesArriveIntactWhateverTheyHold) {
 }
 
 TEST_F(FreeTdsConnect, AValueFreeTdsCannotBeGivenSafelyIsRefusedBeforeConnecting) {
-  PretendSqlServer server;
+  TdsPeer server(kTakesTheLogin);
   OdbcDatabase db;
   const std::string message =
       failedOpen(db, {"127.0.0.1," + std::to_string(server.port()), "Kvb", "sa", "pw};Port=1"});
@@ -99,7 +103,7 @@ TEST_F(FreeTdsConnect, AValueFreeTdsCannotBeGivenSafelyIsRefusedBeforeConnecting
 }
 
 TEST_F(FreeTdsConnect, ANamedInstanceIsFoundThroughTheBrowserAndThenConnected) {
-  PretendSqlServer server;
+  TdsPeer server(kTakesTheLogin);
   const std::uint16_t tcpPort = server.port();
   BrowserResponder browser([tcpPort](const Bytes& request) {
     if (request != net::ssrp::instanceRequest("KVB")) {
@@ -122,7 +126,7 @@ TEST_F(FreeTdsConnect, ANamedInstanceIsFoundThroughTheBrowserAndThenConnected) {
 
 TEST_F(FreeTdsConnect, AnInstanceTheBrowserDoesNotNameFailsWithinTheLoginTimeout) {
   testing::SilentUdpPort silentBrowser;
-  PretendSqlServer server;  // would catch a connection that should not happen
+  TdsPeer server(kTakesTheLogin);  // would catch a connection that should not happen
   OdbcDatabase db(OdbcDatabase::Options{silentBrowser.port()});
 
   // With 3 s for the whole attempt, the lookup has one of them.
@@ -134,7 +138,7 @@ TEST_F(FreeTdsConnect, AnInstanceTheBrowserDoesNotNameFailsWithinTheLoginTimeout
 
 TEST_F(FreeTdsConnect, ReopeningAfterAFailureStartsClean) {
   testing::RefusingTcpPort refusing;
-  PretendSqlServer server;
+  TdsPeer server(kTakesTheLogin);
   OdbcDatabase db;
   failedOpen(db, {"127.0.0.1," + std::to_string(refusing.port()), "Kvb", "sa", ""});
   failedOpen(db, {"127.0.0.1," + std::to_string(server.port()), "Kvb", "sa", "second"});
