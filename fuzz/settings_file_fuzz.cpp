@@ -66,7 +66,7 @@ std::vector<std::pair<std::string, std::string>> namesIn(std::string_view bytes)
     bytes.remove_prefix(end == std::string_view::npos ? bytes.size() : end + 1);
     const auto decodings = [](std::string_view raw) {
       return std::vector<std::string>{text::sanitiseUtf8(text::trimmed(raw)),
-                                      text::gbkToUtf8(text::trimmed(raw))};
+                                      text::GbkToUtf8()(text::trimmed(raw))};
     };
     if (line.starts_with('[') && line.find(']') != std::string_view::npos) {
       sections = decodings(line.substr(1, line.find(']') - 1));

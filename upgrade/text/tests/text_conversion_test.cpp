@@ -39,6 +39,7 @@ TEST(TextConversion, UnpairedSurrogatesBecomeReplacementCharacters) {
 // Code page 936 as Microsoft's Windows programs write it, where iconv's plain
 // "GBK" table has no 0x80: the euro sign, both ways, in every decoder.
 TEST(TextConversion, GbkIsCodePage936WithTheEuroSignAt0x80) {
+  const GbkToUtf8 gbkToUtf8;
   EXPECT_EQ(gbkToUtf8("\x80 \xC7\xB0\xCC\xA8"), "€ 前台");
   EXPECT_EQ(decodeGbk("\x80"), "€");
   EXPECT_EQ(utf8ToGbk("€前台"), "\x80\xC7\xB0\xCC\xA8");
