@@ -3,11 +3,9 @@
 // that escape the run (out of memory included) as well.
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <new>
-#include <sstream>
 #include <stdexcept>
 
 #include "reachable_database.h"

@@ -6,8 +6,8 @@
 #include "loopback_peers.h"
 #include "odbc_database.h"
 #include "odbc_test_config.h"
-#include "tds_peer.h"
 #include "ssrp.h"
+#include "tds_peer.h"
 
 namespace upgrade::odbc {
 namespace {

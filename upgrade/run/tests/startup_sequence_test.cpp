@@ -3,7 +3,6 @@
 // single message ends the run, and the pointer on every path.
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <functional>

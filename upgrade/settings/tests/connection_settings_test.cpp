@@ -1,7 +1,6 @@
 // The four settings as start-up reads them, and the connection built from them.
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 

@@ -3,11 +3,9 @@
 // connection dialog within the login time-out, and the log keeps the driver's
 // reason, which the screen never shows.
 #include <chrono>
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
-#include <sstream>
 
 #include "PSqlServer.h"
 #include "recording_run.h"

@@ -6,7 +6,6 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QMessageBox>
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <utility>
