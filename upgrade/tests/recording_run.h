@@ -3,6 +3,8 @@
 // the same list, so that one list tells the whole story.
 #pragma once
 
+#include <algorithm>
+#include <iterator>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -15,18 +17,28 @@ namespace upgrade::testing {
 class RecordingRun final : public run::RunControl, public ladder::RunLog {
  public:
   // "busy" and "normal" for the pointer, "message <text>" for a message box, "end".
-  void showBusyPointer() noexcept override;
-  void restorePointer() noexcept override;
-  void showMessage(std::string_view title, std::string_view text) noexcept override;
-  void endRun() noexcept override;
-  void note(std::string_view event) noexcept override;
+  void showBusyPointer() noexcept override { pointer("busy", true); }
+  void restorePointer() noexcept override { pointer("normal", false); }
+  void showMessage(std::string_view title, std::string_view text) noexcept override {
+    events.push_back("message " + std::string(text) + (messagesNotePointer ? pointerNote() : ""));
+    titles.emplace_back(title);
+  }
+  void endRun() noexcept override { events.emplace_back("end"); }
+  void note(std::string_view event) noexcept override { notes.emplace_back(event); }
 
   // " (busy)" or " (normal)": the pointer now, for events that must say under which
   // pointer they happened.
-  [[nodiscard]] std::string pointerNote() const;
+  [[nodiscard]] std::string pointerNote() const { return busy ? " (busy)" : " (normal)"; }
   // The events without the pointer's: what the operator was shown, and the end.
-  [[nodiscard]] std::vector<std::string> seen() const;
-  [[nodiscard]] long count(std::string_view event) const;
+  [[nodiscard]] std::vector<std::string> seen() const {
+    std::vector<std::string> shown;
+    std::copy_if(events.begin(), events.end(), std::back_inserter(shown),
+                 [](const std::string& event) { return event != "busy" && event != "normal"; });
+    return shown;
+  }
+  [[nodiscard]] long count(std::string_view event) const {
+    return std::count(events.begin(), events.end(), event);
+  }
   [[nodiscard]] bool has(std::string_view event) const { return count(event) > 0; }
 
   std::vector<std::string> events;
@@ -35,6 +47,12 @@ class RecordingRun final : public run::RunControl, public ladder::RunLog {
   bool busy = false;
   // Messages say under which pointer they were shown: "message <text> (normal)".
   bool messagesNotePointer = false;
+
+ private:
+  void pointer(const char* event, bool nowBusy) noexcept {
+    events.emplace_back(event);
+    busy = nowBusy;
+  }
 };
 
 }  // namespace upgrade::testing

@@ -4,6 +4,10 @@
 // records and which fails the test. Private to the pretend server.
 #pragma once
 
+#include <poll.h>
+#include <sys/socket.h>
+
+#include <algorithm>
 #include <array>
 #include <chrono>
 #include <cstdint>
@@ -14,6 +18,7 @@
 #include <vector>
 
 #include "tds_peer.h"
+#include "utf16.h"
 
 namespace upgrade::testing::tds {
 
@@ -113,17 +118,64 @@ class Writer {
 };
 
 // The tokens of a reply.
-[[nodiscard]] Bytes descriptorBytes(std::uint64_t descriptor);
+inline Bytes descriptorBytes(std::uint64_t descriptor) {
+  Writer w;
+  w.u64(descriptor);
+  return w.bytes();
+}
+
 // ENVCHANGE with binary values (collation, transactions).
-void envChange(Writer& out, std::uint8_t type, const Bytes& now, const Bytes& before);
+inline void envChange(Writer& out, std::uint8_t type, const Bytes& now, const Bytes& before) {
+  Writer body;
+  body.u8(type).u8(static_cast<std::uint8_t>(now.size())).raw(now);
+  body.u8(static_cast<std::uint8_t>(before.size())).raw(before);
+  out.sized(kEnvChange, body);
+}
+
 // ENVCHANGE with text values (database, language, packet size).
-void envChange(Writer& out, std::uint8_t type, std::u16string_view now, std::u16string_view before);
-void message(Writer& out, std::uint8_t token, std::int32_t number, std::uint8_t severity,
-             std::u16string_view text);
-void done(Writer& out, std::uint8_t token, std::uint16_t status, std::uint64_t rows = 0);
+inline void envChange(Writer& out, std::uint8_t type, std::u16string_view now,
+                      std::u16string_view before) {
+  Writer body;
+  body.u8(type).bVarChar(now).bVarChar(before);
+  out.sized(kEnvChange, body);
+}
+
+inline void message(Writer& out, std::uint8_t token, std::int32_t number, std::uint8_t severity,
+                    std::u16string_view text) {
+  Writer body;
+  body.u32(static_cast<std::uint32_t>(number)).u8(1).u8(severity).usVarChar(text);
+  body.bVarChar(u"TDSPEER").bVarChar(u"").u32(1);
+  out.sized(token, body);
+}
+
+inline void done(Writer& out, std::uint8_t token, std::uint16_t status, std::uint64_t rows = 0) {
+  out.u8(token).u16(status).u16(0xC1).u64(rows);
+}
+
 // Columns of NVARCHAR(50), or one unnamed INTN(4) when names is empty; then the rows.
-void resultSet(Writer& out, const std::vector<std::u16string>& names,
-               const std::vector<std::vector<std::u16string>>& rows);
+inline void resultSet(Writer& out, const std::vector<std::u16string>& names,
+                      const std::vector<std::vector<std::u16string>>& rows) {
+  out.u8(kColMetadata);
+  if (names.empty()) {
+    out.u16(1).u32(0).u16(0x0000).u8(kIntN).u8(4).bVarChar(u"");
+  } else {
+    out.u16(static_cast<std::uint16_t>(names.size()));
+    for (const auto& name : names) {
+      out.u32(0).u16(0x0001).u8(kNVarChar).u16(100).raw(kCollation).bVarChar(name);
+    }
+  }
+  for (const auto& row : rows) {
+    out.u8(kRow);
+    for (const auto& value : row) {
+      if (names.empty()) {
+        out.u8(4).u32(static_cast<std::uint32_t>(std::stoi(text::toUtf8(value))));
+      } else {
+        out.u16(static_cast<std::uint16_t>(value.size() * 2)).utf16(value);
+      }
+    }
+  }
+  done(out, kDone, kDoneCount, rows.size());
+}
 
 // A byte stream that ends with the peer's lifetime or its stop pipe.
 class Link {
@@ -133,13 +185,95 @@ class Link {
 
   // One whole message. Throws ConnectionEnded at the end of the stream, on stop or
   // at the deadline, and Violation for a packet that is not well formed.
-  std::pair<std::uint8_t, Bytes> receive();
-  // A reply, in as many packets as it takes.
-  void send(const Bytes& payload);
+  std::pair<std::uint8_t, Bytes> receive() {
+    std::uint8_t type = 0;
+    Bytes payload;
+    for (bool first = true;; first = false) {
+      std::array<std::uint8_t, kHeaderSize> header{};
+      readExactly(header.data(), header.size());
+      const size_t length = static_cast<size_t>(header[2]) << 8 | header[3];
+      const std::uint8_t status = header[1];
+      if (length < kHeaderSize || length > kPacketSize) {
+        throw Violation{"packet of type " + hex(header[0]) + " with length " +
+                        std::to_string(length)};
+      }
+      if ((status & ~0x01) != 0) {
+        throw Violation{"packet of type " + hex(header[0]) + " with status " + hex(status)};
+      }
+      if (first) {
+        type = header[0];
+        if (type != kSqlBatch && type != kRpc && type != kAttention &&
+            type != kTransactionManager && type != kLogin7 && type != kPreLogin) {
+          throw Violation{"unknown packet type " + hex(type)};
+        }
+      } else if (header[0] != type) {
+        throw Violation{"packet of type " + hex(header[0]) + " continues a message of type " +
+                        hex(type)};
+      }
+      const size_t start = payload.size();
+      payload.resize(start + length - kHeaderSize);
+      readExactly(payload.data() + start, length - kHeaderSize);
+      if ((status & 0x01) != 0) {
+        return {type, std::move(payload)};
+      }
+    }
+  }
+
+  void send(const Bytes& payload) {
+    size_t at = 0;
+    do {
+      const size_t chunk = std::min(payload.size() - at, kPacketSize - kHeaderSize);
+      const size_t length = chunk + kHeaderSize;
+      const bool last = at + chunk == payload.size();
+      Bytes packet = {kReply,
+                      static_cast<std::uint8_t>(last ? 0x01 : 0x00),
+                      static_cast<std::uint8_t>(length >> 8),
+                      static_cast<std::uint8_t>(length & 0xFF),
+                      0x00,
+                      0x33,  // the session id
+                      ++packetId_,
+                      0x00};
+      packet.insert(packet.end(), payload.begin() + static_cast<std::ptrdiff_t>(at),
+                    payload.begin() + static_cast<std::ptrdiff_t>(at + chunk));
+      sendRaw(packet);
+      at += chunk;
+    } while (at < payload.size());
+  }
+
+  void sendRaw(const Bytes& bytes) {
+    size_t done = 0;
+    while (done < bytes.size()) {
+      const ssize_t sent = ::send(fd_, bytes.data() + done, bytes.size() - done, MSG_NOSIGNAL);
+      if (sent <= 0) {
+        throw ConnectionEnded{};
+      }
+      done += static_cast<size_t>(sent);
+    }
+  }
 
  private:
-  void sendRaw(const Bytes& bytes);
-  void readExactly(std::uint8_t* out, size_t size);
+  void readExactly(std::uint8_t* out, size_t size) {
+    size_t done = 0;
+    while (done < size) {
+      const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline_ - Clock::now());
+      if (left.count() <= 0) {
+        throw ConnectionEnded{};
+      }
+      std::array<pollfd, 2> entries{pollfd{fd_, POLLIN, 0}, pollfd{stopFd_, POLLIN, 0}};
+      const int ready = ::poll(entries.data(), entries.size(), static_cast<int>(left.count()));
+      if (ready < 0 || (entries[1].revents & POLLIN) != 0) {
+        throw ConnectionEnded{};
+      }
+      if (ready == 0) {
+        continue;  // the deadline check above ends it
+      }
+      const ssize_t got = ::recv(fd_, out + done, size - done, 0);
+      if (got <= 0) {
+        throw ConnectionEnded{};
+      }
+      done += static_cast<size_t>(got);
+    }
+  }
 
   int fd_;
   int stopFd_;
