@@ -44,7 +44,7 @@ std::string expectedReading(std::string_view value) {
       value.back() == value.front()) {
     value = value.substr(1, value.size() - 2);
   }
-  return std::string(text::firstCharacters(value, settings::SettingsFile::kMaxValueLength));
+  return std::string(text::firstCharacters(value, SettingsFile::kMaxValueLength));
 }
 
 std::size_t characters(std::string_view utf8) {
@@ -92,7 +92,7 @@ std::string utf16LeText(std::string_view bytes) {
     units += static_cast<char16_t>(static_cast<unsigned char>(bytes[at]) |
                                    static_cast<unsigned char>(bytes[at + 1]) << 8);
   }
-  return upgrade::toUtf8(units);
+  return upgrade::text::toUtf8(units);
 }
 
 std::string asUtf16Le(std::string_view utf8) {
@@ -139,7 +139,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   const fs::path& path = workFile();
   { std::ofstream(path, std::ios::binary | std::ios::trunc) << input; }
-  settings::SettingsFile settings(path);
+  SettingsFile settings(path);
 
   auto pairs = namesIn(isUtf16Le(input) ? utf16LeText(input) : input);
   pairs.emplace_back(section, key);
@@ -148,7 +148,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     before.push_back(settings.readString(s, k, "\x01missing"));
     const std::string& read = before.back();
     FUZZ_CHECK(text::isValidUtf8(read), "[" + s + "] " + k + " read " + fuzzing::escaped(read));
-    FUZZ_CHECK(characters(read) <= settings::SettingsFile::kMaxValueLength,
+    FUZZ_CHECK(characters(read) <= SettingsFile::kMaxValueLength,
                "a value over 2047 characters");
   }
 
@@ -180,7 +180,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
              what + " left a GBK file that reads as UTF-8");
   for (std::size_t i = 0; i + 1 < pairs.size(); ++i) {
     const auto& [s, k] = pairs[i];
-    if (upgrade::equalsIgnoringAsciiCase(s, section) && upgrade::equalsIgnoringAsciiCase(k, key)) {
+    if (upgrade::text::equalsIgnoringAsciiCase(s, section) && upgrade::text::equalsIgnoringAsciiCase(k, key)) {
       continue;
     }
     const std::string now = settings.readString(s, k, "\x01missing");
