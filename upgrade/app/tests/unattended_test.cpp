@@ -54,9 +54,7 @@ class UnattendedRunTest : public ::testing::Test {
       return std::make_unique<testing::ReachableAs>(sim_, reachable_);
     };
     // No file there: the defaults, server ".".
-    parts_.settingsPath = [] {
-      return fs::temp_directory_path() / "no-such-dir-unattended" / "System.ini";
-    };
+    parts_.settingsPath = [this] { return dir_ / "no-such-dir" / "System.ini"; };
     parts_.dialogServices.listServers = [this] {
       ++listings_;
       return std::vector<std::string>{};
@@ -193,7 +191,7 @@ TEST_F(UnattendedRunTest, JsonSaysWhatRanOrFailedAndNeverThePassword) {
 }
 
 TEST_F(UnattendedRunTest, ANamedSettingsFileThatIsMissingEndsTheRunBeforeAnyConnection) {
-  const fs::path missing = fs::temp_directory_path() / "no-such-dir-unattended" / "venue.ini";
+  const fs::path missing = dir_ / "no-such-dir" / "venue.ini";
   const auto makeDatabase = parts_.makeDatabase;
   parts_ = productionParts(missing);
   parts_.makeDatabase = makeDatabase;
