@@ -11,21 +11,20 @@
 //    mark;
 //  - a refused write leaves the file byte-identical, and a UTF-16 BE file is never
 //    written.
-#include <unistd.h>
 
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 #include <stdexcept>
 #include <string>
 #include <string_view>
 #include <utility>
 #include <vector>
 
-#include "ascii_case.h"
+#include "ascii.h"
 #include "fuzz_check.h"
+#include "scratch_dir.h"
 #include "settings_file.h"
 #include "text_encoding.h"
 #include "utf16.h"
@@ -33,23 +32,14 @@
 namespace {
 
 namespace fs = std::filesystem;
-using upgrade::SettingsFile;
+using upgrade::settings::SettingsFile;
 namespace text = upgrade::text;
 
-constexpr std::string_view kBlanks = " \t\r\n\v\f";
 constexpr std::size_t kMostKeysChecked = 32;
-
-std::string_view trimmed(std::string_view s) {
-  const std::size_t first = s.find_first_not_of(kBlanks);
-  if (first == std::string_view::npos) {
-    return {};
-  }
-  return s.substr(first, s.find_last_not_of(kBlanks) - first + 1);
-}
 
 // What reading a written value must give, worked out from the profile rules alone.
 std::string expectedReading(std::string_view value) {
-  value = trimmed(value);
+  value = text::trimmed(value);
   if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') &&
       value.back() == value.front()) {
     value = value.substr(1, value.size() - 2);
@@ -72,11 +62,11 @@ std::vector<std::pair<std::string, std::string>> namesIn(std::string_view bytes)
   std::vector<std::string> sections{""};
   while (!bytes.empty() && pairs.size() < kMostKeysChecked) {
     const std::size_t end = bytes.find('\n');
-    const std::string_view line = trimmed(bytes.substr(0, end));
+    const std::string_view line = text::trimmed(bytes.substr(0, end));
     bytes.remove_prefix(end == std::string_view::npos ? bytes.size() : end + 1);
     const auto decodings = [](std::string_view raw) {
-      return std::vector<std::string>{text::sanitiseUtf8(trimmed(raw)),
-                                      text::gbkToUtf8(trimmed(raw))};
+      return std::vector<std::string>{text::sanitiseUtf8(text::trimmed(raw)),
+                                      text::GbkToUtf8()(text::trimmed(raw))};
     };
     if (line.starts_with('[') && line.find(']') != std::string_view::npos) {
       sections = decodings(line.substr(1, line.find(']') - 1));
@@ -102,32 +92,23 @@ std::string utf16LeText(std::string_view bytes) {
     units += static_cast<char16_t>(static_cast<unsigned char>(bytes[at]) |
                                    static_cast<unsigned char>(bytes[at + 1]) << 8);
   }
-  return upgrade::toUtf8(units);
+  return upgrade::text::toUtf8(units);
 }
 
 std::string asUtf16Le(std::string_view utf8) {
   std::string bytes = "\xFF\xFE";
-  for (const char16_t unit : upgrade::toUtf16(utf8)) {
+  for (const char16_t unit : upgrade::text::toUtf16(utf8)) {
     bytes += static_cast<char>(unit & 0xFF);
     bytes += static_cast<char>(unit >> 8);
   }
   return bytes;
 }
 
-std::string contents(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream out;
-  out << in.rdbuf();
-  return out.str();
-}
-
+// In memory where there is such a file system: every input writes the file.
 const fs::path& workFile() {
-  static const fs::path path = [] {
-    const fs::path base = fs::exists("/dev/shm") ? fs::path("/dev/shm") : fs::temp_directory_path();
-    const fs::path dir = base / ("settings-fuzz-" + std::to_string(::getpid()));
-    fs::create_directories(dir);
-    return dir / "System.ini";
-  }();
+  static const upgrade::testing::ScratchDir dir(
+      "settings-fuzz", fs::exists("/dev/shm") ? fs::path("/dev/shm") : fs::temp_directory_path());
+  static const fs::path path = dir / "System.ini";
   return path;
 }
 
@@ -167,7 +148,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     before.push_back(settings.readString(s, k, "\x01missing"));
     const std::string& read = before.back();
     FUZZ_CHECK(text::isValidUtf8(read), "[" + s + "] " + k + " read " + fuzzing::escaped(read));
-    FUZZ_CHECK(characters(read) <= SettingsFile::kMaxValueLength, "a value over 2047 characters");
+    FUZZ_CHECK(characters(read) <= SettingsFile::kMaxValueLength,
+               "a value over 2047 characters");
   }
 
   bool refused = false;
@@ -175,10 +157,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     settings.writeString(section, key, value);
   } catch (const std::invalid_argument&) {
     refused = true;
-  } catch (const upgrade::SettingsWriteError&) {
+  } catch (const upgrade::settings::SettingsWriteError&) {
     refused = true;
   }
-  const std::string after = contents(path);
+  const std::string after = upgrade::testing::readFile(path);
   const std::string what = "writing [" + fuzzing::escaped(section) + "] " + fuzzing::escaped(key) +
                            "=" + fuzzing::escaped(value) + " into " + fuzzing::escaped(input);
 
@@ -198,7 +180,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
              what + " left a GBK file that reads as UTF-8");
   for (std::size_t i = 0; i + 1 < pairs.size(); ++i) {
     const auto& [s, k] = pairs[i];
-    if (upgrade::equalsIgnoringAsciiCase(s, section) && upgrade::equalsIgnoringAsciiCase(k, key)) {
+    if (upgrade::text::equalsIgnoringAsciiCase(s, section) && upgrade::text::equalsIgnoringAsciiCase(k, key)) {
       continue;
     }
     const std::string now = settings.readString(s, k, "\x01missing");

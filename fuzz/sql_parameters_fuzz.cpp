@@ -101,7 +101,7 @@ std::string withDoubledColons(std::string_view text) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::string original(reinterpret_cast<const char*>(data), size);
-  const upgrade::PositionalStatement converted = upgrade::toPositional(original);
+  const upgrade::db::PositionalStatement converted = upgrade::db::toPositional(original);
   const Restored restored = restore(converted.text, converted.names);
 
   FUZZ_CHECK(restored.namesUsed == converted.names.size(),

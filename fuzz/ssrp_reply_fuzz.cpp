@@ -26,11 +26,11 @@ void checkName(const std::string& name, const char* what) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  for (const auto& instance : upgrade::ssrp::parseResponse(std::span(data, size))) {
+  for (const auto& instance : upgrade::net::ssrp::parseResponse(std::span(data, size))) {
     checkName(instance.serverName, "server name");
     checkName(instance.instanceName, "instance name");
     FUZZ_CHECK(!instance.tcpPort || *instance.tcpPort != 0, "port 0");
-    const std::string display = upgrade::ssrp::displayName(instance);
+    const std::string display = upgrade::net::ssrp::displayName(instance);
     FUZZ_CHECK(display.starts_with(instance.serverName), fuzzing::escaped(display));
   }
   return 0;

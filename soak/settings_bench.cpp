@@ -21,6 +21,7 @@
 #include "PSqlServer.h"
 #include "Unit1.h"
 #include "reachable_database.h"
+#include "scratch_dir.h"
 #include "settings_file.h"
 #include "simulated_database.h"
 
@@ -64,7 +65,7 @@ double measure(const char* label, const std::function<double()>& body) {
   return seconds;
 }
 
-class NoRun final : public upgrade::RunControl {
+class NoRun final : public upgrade::run::RunControl {
  public:
   void showBusyPointer() noexcept override {}
   void restorePointer() noexcept override {}
@@ -73,12 +74,12 @@ class NoRun final : public upgrade::RunControl {
 };
 
 // Records when the dialog is shown; the operator closes it at once.
-class TimedView final : public upgrade::ServerDialogView {
+class TimedView final : public upgrade::run::ServerDialogView {
  public:
   explicit TimedView(Clock::time_point* shown) : shown_(shown) {}
-  void setText(upgrade::DialogField, std::string_view) override {}
-  [[nodiscard]] std::string text(upgrade::DialogField) const override { return {}; }
-  void setFocus(upgrade::DialogField) override {}
+  void setText(upgrade::run::DialogField, std::string_view) override {}
+  [[nodiscard]] std::string text(upgrade::run::DialogField) const override { return {}; }
+  void setFocus(upgrade::run::DialogField) override {}
   void setServerList(const std::vector<std::string>&) override {}
   void showMessage(std::string_view, std::string_view) override {}
   void runModal() override { *shown_ = Clock::now(); }
@@ -90,20 +91,22 @@ class TimedView final : public upgrade::ServerDialogView {
 
 // The start-up of Update over a server that never answers, up to the dialog.
 double startUpToDialog(const fs::path& dir) {
-  upgrade::SimulatedDatabase sim;
-  upgrade::ReachableAs nowhere(sim, "a server that is not there");
+  upgrade::db::SimulatedDatabase sim;
+  upgrade::testing::ReachableAs nowhere(sim, "a server that is not there");
   NoRun run;
   Clock::time_point shown{};
   const auto start = Clock::now();
-  upgrade::TForm1 form(
+  upgrade::run::TForm1 form(
       nowhere, dir / "System.ini", run,
-      [&shown](upgrade::TForm1& f) {
-        return std::make_unique<upgrade::TFSqlServer>(
+      [&shown](upgrade::run::TForm1& f) {
+        return std::make_unique<upgrade::run::TFSqlServer>(
             f,
-            [&shown](upgrade::ServerDialogEvents&) { return std::make_unique<TimedView>(&shown); },
-            upgrade::TFSqlServer::Services{});
+            [&shown](upgrade::run::ServerDialogEvents&) {
+              return std::make_unique<TimedView>(&shown);
+            },
+            upgrade::run::TFSqlServer::Services{});
       },
-      upgrade::TForm1::Creation::StateOnly);
+      upgrade::run::TForm1::Creation::StateOnly);
   form.FormCreate();
   return std::chrono::duration<double>(shown - start).count();
 }
@@ -116,23 +119,18 @@ void writeFile(const fs::path& path, const std::string& bytes) {
 
 int main(int argc, char** argv) {
   const std::size_t emptyLines = argc > 1 ? std::strtoul(argv[1], nullptr, 10) : 10'000'000;
-  std::string pattern = (fs::temp_directory_path() / "settings-bench-XXXXXX").string();
-  if (::mkdtemp(pattern.data()) == nullptr) {
-    std::perror("mkdtemp");
-    return 1;
-  }
-  const fs::path dir = pattern;
+  const upgrade::testing::ScratchDir dir("settings-bench");
   const fs::path ini = dir / "System.ini";
 
   std::printf("settings bench: start-up up to the dialog, time and peak resident memory\n");
   writeFile(ini, "[ServerIP]\nServerIP1=.\n[Dbname]\nDbname1=Kvb\n");
-  measure("start-up, an ordinary System.ini", [&] { return startUpToDialog(dir); });
+  measure("start-up, an ordinary System.ini", [&] { return startUpToDialog(dir.path()); });
   writeFile(ini, std::string(emptyLines, '\n'));
   std::string label = "start-up, " + std::to_string(emptyLines) + " empty lines";
-  measure(label.c_str(), [&] { return startUpToDialog(dir); });
+  measure(label.c_str(), [&] { return startUpToDialog(dir.path()); });
   label = "one write into " + std::to_string(emptyLines) + " empty lines";
   measure(label.c_str(), [&] {
-    upgrade::SettingsFile settings(ini);
+    upgrade::settings::SettingsFile settings(ini);
     const auto start = Clock::now();
     settings.writeString("ServerIP", "ServerIP1", "POS1");
     return secondsSince(start);
@@ -150,7 +148,7 @@ int main(int argc, char** argv) {
   }
   const auto timeReads = [&](const std::string& bytes) {
     writeFile(ini, bytes);
-    const upgrade::SettingsFile settings(ini);
+    const upgrade::settings::SettingsFile settings(ini);
     const auto start = Clock::now();
     for (int i = 0; i < kReads; ++i) {
       if (settings.readString("a", "absent", "").size() != 0) {
@@ -163,6 +161,5 @@ int main(int argc, char** argv) {
   const double utf8Seconds = measure("read, UTF-8", [&] { return timeReads(utf8); });
   const double gbkSeconds = measure("read, GBK", [&] { return timeReads(gbk); });
   std::printf("GBK takes %.1f times as long as UTF-8\n", gbkSeconds / utf8Seconds);
-  fs::remove_all(dir);
   return 0;
 }

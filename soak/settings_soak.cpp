@@ -2,30 +2,23 @@
 // does, and reading them back: the file's size and the process's resident memory
 // every 1,000 rounds. Flat figures mean the file does not grow and nothing is kept
 // between reads.
-#include <unistd.h>
-
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
-#include <cstdlib>
 #include <filesystem>
 #include <string>
 
 #include "process_figures.h"
+#include "scratch_dir.h"
 #include "settings_file.h"
 
 int main() {
   namespace fs = std::filesystem;
   constexpr int kRounds = 10'000;
   constexpr int kStep = 1'000;
-  std::string pattern = (fs::temp_directory_path() / "settings-soak-XXXXXX").string();
-  if (::mkdtemp(pattern.data()) == nullptr) {
-    std::perror("mkdtemp");
-    return 1;
-  }
-  const fs::path dir = pattern;
+  const upgrade::testing::ScratchDir dir("settings-soak");
   const fs::path path = dir / "System.ini";
-  upgrade::SettingsFile settings(path);
+  upgrade::settings::SettingsFile settings(path);
 
   std::printf("settings soak: %d write-and-read-back rounds of the four settings\n", kRounds);
   std::printf("%10s %12s %12s\n", "rounds", "file bytes", "RSS KiB");
@@ -54,6 +47,5 @@ int main() {
   std::printf("file bytes over all rounds: %ju to %ju (the values' lengths vary)\n", smallest,
               largest);
   std::printf("values that did not read back: %d\n", mismatches);
-  fs::remove_all(dir);
   return mismatches == 0 ? 0 : 1;
 }

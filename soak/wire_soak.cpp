@@ -26,12 +26,12 @@ using upgrade::testing::TdsPeer;
 // Returns what went wrong, or nothing when the run reached the last version.
 std::string runOnce(std::chrono::nanoseconds& spent) {
   TdsPeer peer;
-  const upgrade::ConnectionTarget target{"127.0.0.1," + std::to_string(peer.port()), "Kvb", "sa",
-                                         "secret"};
+  const upgrade::db::ConnectionTarget target{"127.0.0.1," + std::to_string(peer.port()), "Kvb",
+                                             "sa", "secret"};
   upgrade::ladder::RunOutcome outcome;
   const auto start = Clock::now();
   try {
-    upgrade::OdbcDatabase db;
+    upgrade::odbc::OdbcDatabase db;
     db.open(target, std::chrono::seconds(15));
     upgrade::ladder::StepQuery query(db);
     outcome = upgrade::ladder::runLadder(db, query);

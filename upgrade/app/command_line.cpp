@@ -3,7 +3,7 @@
 #include <string>
 #include <string_view>
 
-namespace upgrade {
+namespace upgrade::app {
 namespace {
 
 template <typename Char>
@@ -65,4 +65,4 @@ CommandLine parseCommandLine(int argc, const wchar_t* const* argv) {
   return parse(argc, argv);
 }
 
-}  // namespace upgrade
+}  // namespace upgrade::app

@@ -7,7 +7,7 @@
 #include <filesystem>
 #include <optional>
 
-namespace upgrade {
+namespace upgrade::app {
 
 // Each switch is "--name" or "/name", in any letter case as Windows programs take
 // their switches (accepted everywhere). argv[0] is the program and is never an
@@ -28,4 +28,4 @@ struct CommandLine {
 [[nodiscard]] CommandLine parseCommandLine(int argc, const char* const* argv);
 [[nodiscard]] CommandLine parseCommandLine(int argc, const wchar_t* const* argv);
 
-}  // namespace upgrade
+}  // namespace upgrade::app

@@ -30,7 +30,7 @@ void noDisplay(QtMsgType type, const QMessageLogContext& context, const QString&
       "To upgrade without a display, run: Update --unattended\n",
       stderr);
   try {
-    if (const auto log = upgrade::productionParts().makeLog()) {
+    if (const auto log = upgrade::app::productionParts().makeLog()) {
       log->note("no display: nothing was done (Update --unattended runs without one)");
     }
   } catch (...) {
@@ -47,9 +47,9 @@ int main(int argc, char** argv) {
   // status is what the caller relies on.
   std::signal(SIGPIPE, SIG_IGN);
   // Decided before the toolkit exists: a run without windows needs no display.
-  const upgrade::CommandLine command = upgrade::parseCommandLine(argc, argv);
+  const upgrade::app::CommandLine command = upgrade::app::parseCommandLine(argc, argv);
   if (command.withoutWindows()) {
-    return upgrade::runUnattended(upgrade::productionParts(command.settings), command);
+    return upgrade::app::runUnattended(upgrade::app::productionParts(command.settings), command);
   }
   // No arguments are passed on to the toolkit.
   int toolkitArgc = argc > 0 ? 1 : 0;
@@ -58,6 +58,6 @@ int main(int argc, char** argv) {
   qInstallMessageHandler(toolkitMessages);
   // Only the end of the run ends the program, not the closing of a message box.
   QApplication::setQuitOnLastWindowClosed(false);
-  upgrade::QtFrontEnd frontEnd;
-  return upgrade::runUpdate(frontEnd, upgrade::productionParts());
+  upgrade::ui::qt::QtFrontEnd frontEnd;
+  return upgrade::app::runUpdate(frontEnd, upgrade::app::productionParts());
 }

@@ -39,11 +39,11 @@ void attachParentConsoleWhenNoOutput() {
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
   // Decided before any window exists: a run without windows shows none.
-  const upgrade::CommandLine command = upgrade::parseCommandLine(__argc, __wargv);
+  const upgrade::app::CommandLine command = upgrade::app::parseCommandLine(__argc, __wargv);
   if (command.withoutWindows()) {
     attachParentConsoleWhenNoOutput();
-    return upgrade::runUnattended(upgrade::productionParts(command.settings), command);
+    return upgrade::app::runUnattended(upgrade::app::productionParts(command.settings), command);
   }
-  upgrade::Win32FrontEnd frontEnd;
-  return upgrade::runUpdate(frontEnd, upgrade::productionParts());
+  upgrade::ui::win32::Win32FrontEnd frontEnd;
+  return upgrade::app::runUpdate(frontEnd, upgrade::app::productionParts());
 }

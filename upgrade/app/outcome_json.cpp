@@ -2,7 +2,7 @@
 
 #include <nlohmann/json.hpp>
 
-namespace upgrade {
+namespace upgrade::app {
 namespace {
 
 using Kind = ladder::RunOutcome::Kind;
@@ -65,4 +65,4 @@ std::string outcomeJson(const std::optional<ladder::RunOutcome>& outcome,
   return out.dump(-1, ' ', false, json::error_handler_t::replace);
 }
 
-}  // namespace upgrade
+}  // namespace upgrade::app

@@ -7,7 +7,7 @@
 
 #include "outcome.h"
 
-namespace upgrade {
+namespace upgrade::app {
 
 // {"server":…,"database":…,"version":…,"outcome":…,"steps":[{"from":…,"to":…}],
 //  "failed_step":…,"statement":…,"reason":…,"elapsed_ms":…} on one line:
@@ -21,4 +21,4 @@ namespace upgrade {
 [[nodiscard]] std::string outcomeJson(const std::optional<ladder::RunOutcome>& outcome,
                                       std::chrono::milliseconds elapsed);
 
-}  // namespace upgrade
+}  // namespace upgrade::app

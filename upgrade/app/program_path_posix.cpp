@@ -4,7 +4,7 @@
 
 #include "program_path.h"
 
-namespace upgrade {
+namespace upgrade::app {
 
 std::filesystem::path programDirectory() {
   std::error_code error;
@@ -15,4 +15,4 @@ std::filesystem::path programDirectory() {
   return self.parent_path();
 }
 
-}  // namespace upgrade
+}  // namespace upgrade::app

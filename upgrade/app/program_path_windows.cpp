@@ -5,7 +5,7 @@
 
 #include "program_path.h"
 
-namespace upgrade {
+namespace upgrade::app {
 
 std::filesystem::path programDirectory() {
   // Long paths are allowed; the buffer grows until the name fits.
@@ -23,4 +23,4 @@ std::filesystem::path programDirectory() {
   }
 }
 
-}  // namespace upgrade
+}  // namespace upgrade::app

@@ -8,7 +8,7 @@
 #include "run_log_file_platform.h"
 #include "safe_line.h"
 
-namespace upgrade {
+namespace upgrade::app {
 namespace {
 
 namespace fs = std::filesystem;
@@ -127,4 +127,4 @@ std::string logTimestamp(std::chrono::system_clock::time_point time) {
          std::to_string(millis / 100) + twoDigits(millis % 100) + "Z";
 }
 
-}  // namespace upgrade
+}  // namespace upgrade::app

@@ -20,7 +20,7 @@
 
 #include "run_log.h"
 
-namespace upgrade {
+namespace upgrade::app {
 
 inline constexpr std::string_view kRunLogFileName = "Update.log";
 inline constexpr std::uintmax_t kRunLogLimit = 1024 * 1024;
@@ -69,4 +69,4 @@ class RunLogFile final : public ladder::RunLog {
 // "2024-05-01 09:30:05.123Z"
 [[nodiscard]] std::string logTimestamp(std::chrono::system_clock::time_point time);
 
-}  // namespace upgrade
+}  // namespace upgrade::app

@@ -7,7 +7,7 @@
 #include <optional>
 #include <string_view>
 
-namespace upgrade::detail {
+namespace upgrade::app::detail {
 
 class LogFile {
  public:
@@ -44,4 +44,4 @@ class LogFile {
   std::intptr_t handle_;
 };
 
-}  // namespace upgrade::detail
+}  // namespace upgrade::app::detail

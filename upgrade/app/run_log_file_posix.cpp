@@ -8,7 +8,7 @@
 
 #include "run_log_file_platform.h"
 
-namespace upgrade::detail {
+namespace upgrade::app::detail {
 namespace {
 
 int fd(std::intptr_t handle) noexcept {
@@ -116,4 +116,4 @@ bool LogFile::rotate(const std::filesystem::path& path,
   return true;
 }
 
-}  // namespace upgrade::detail
+}  // namespace upgrade::app::detail

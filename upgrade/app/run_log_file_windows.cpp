@@ -2,7 +2,7 @@
 
 #include "run_log_file_platform.h"
 
-namespace upgrade::detail {
+namespace upgrade::app::detail {
 namespace {
 
 HANDLE file(std::intptr_t handle) noexcept {
@@ -111,4 +111,4 @@ bool LogFile::rotate(const std::filesystem::path& path,
   return MoveFileExW(path.c_str(), previous.c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
 }
 
-}  // namespace upgrade::detail
+}  // namespace upgrade::app::detail

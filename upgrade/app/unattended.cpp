@@ -6,7 +6,7 @@
 #include "safe_line.h"
 #include "transcript.h"
 
-namespace upgrade {
+namespace upgrade::app {
 namespace {
 
 void write(std::FILE* file, const std::string& text) noexcept {
@@ -16,7 +16,8 @@ void write(std::FILE* file, const std::string& text) noexcept {
 
 }  // namespace
 
-std::unique_ptr<ServerDialogView> UnattendedFrontEnd::createServerDialogView(ServerDialogEvents&) {
+std::unique_ptr<run::ServerDialogView> UnattendedFrontEnd::createServerDialogView(
+    run::ServerDialogEvents&) {
   return std::make_unique<ClosedDialogView>();
 }
 
@@ -59,4 +60,4 @@ int runUnattended(ProgramParts parts, const CommandLine& command, std::FILE* out
   return status;
 }
 
-}  // namespace upgrade
+}  // namespace upgrade::app

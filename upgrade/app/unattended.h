@@ -14,15 +14,15 @@
 #include "command_line.h"
 #include "update_program.h"
 
-namespace upgrade {
+namespace upgrade::app {
 
 // Nobody is there to correct the settings: the dialog closes as soon as it is
 // shown, as when given up with its close box, and never touches the connection.
-class ClosedDialogView final : public ServerDialogView {
+class ClosedDialogView final : public run::ServerDialogView {
  public:
-  void setText(DialogField, std::string_view) override {}
-  [[nodiscard]] std::string text(DialogField) const override { return {}; }
-  void setFocus(DialogField) override {}
+  void setText(run::DialogField, std::string_view) override {}
+  [[nodiscard]] std::string text(run::DialogField) const override { return {}; }
+  void setFocus(run::DialogField) override {}
   void setServerList(const std::vector<std::string>&) override {}
   void showMessage(std::string_view, std::string_view) override {}
   void runModal() override {}
@@ -31,12 +31,13 @@ class ClosedDialogView final : public ServerDialogView {
 
 // A front end without a toolkit. Its dialog closes as soon as it is shown, as if
 // given up; its one message is written, with a line break, to out (if not null).
-class UnattendedFrontEnd final : public FrontEnd, private RunControl {
+class UnattendedFrontEnd final : public run::FrontEnd, private run::RunControl {
  public:
   explicit UnattendedFrontEnd(std::FILE* out) noexcept : out_(out) {}
 
-  RunControl& runControl() noexcept override { return *this; }
-  std::unique_ptr<ServerDialogView> createServerDialogView(ServerDialogEvents& events) override;
+  run::RunControl& runControl() noexcept override { return *this; }
+  std::unique_ptr<run::ServerDialogView> createServerDialogView(
+      run::ServerDialogEvents& events) override;
   void runMessageLoop() noexcept override {}
 
  private:
@@ -57,4 +58,4 @@ class UnattendedFrontEnd final : public FrontEnd, private RunControl {
 int runUnattended(ProgramParts parts, const CommandLine& command, std::FILE* out = stdout,
                   std::FILE* err = stderr) noexcept;
 
-}  // namespace upgrade
+}  // namespace upgrade::app

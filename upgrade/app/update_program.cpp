@@ -10,14 +10,14 @@
 #include "run_log_file.h"
 #include "server_listing.h"
 
-namespace upgrade {
+namespace upgrade::app {
 namespace {
 
 // The front end's run control, noting whether the run has asked to end: after
 // that, the run's one message has been shown. That message goes to the log too.
-class EndWatch final : public RunControl {
+class EndWatch final : public run::RunControl {
  public:
-  EndWatch(RunControl& inner, ladder::RunLog& log) noexcept : inner_(inner), log_(log) {}
+  EndWatch(run::RunControl& inner, ladder::RunLog& log) noexcept : inner_(inner), log_(log) {}
 
   void showBusyPointer() noexcept override { inner_.showBusyPointer(); }
   void restorePointer() noexcept override { inner_.restorePointer(); }
@@ -32,7 +32,7 @@ class EndWatch final : public RunControl {
   [[nodiscard]] bool ended() const noexcept { return ended_; }
 
  private:
-  RunControl& inner_;
+  run::RunControl& inner_;
   ladder::RunLog& log_;
   bool ended_ = false;
 };
@@ -41,8 +41,8 @@ class EndWatch final : public RunControl {
 
 ProgramParts productionParts(const std::optional<std::filesystem::path>& settingsFile) {
   ProgramParts parts;
-  parts.makeDatabase = [] { return std::make_unique<OdbcDatabase>(); };
-  parts.settingsPath = [] { return settingsPathIn(programDirectory()); };
+  parts.makeDatabase = [] { return std::make_unique<odbc::OdbcDatabase>(); };
+  parts.settingsPath = [] { return settings::settingsPathIn(programDirectory()); };
   if (settingsFile) {
     // Made absolute now, so that the log's place does not hang on a relative name.
     std::error_code error;
@@ -53,8 +53,10 @@ ProgramParts productionParts(const std::optional<std::filesystem::path>& setting
     parts.settingsPath = [file] { return file; };
     parts.formOptions.settingsRequired = true;
   }
-  parts.dialogServices.listServers = [] { return listVisibleSqlServers(); };
-  parts.dialogServices.killProcesses = [](std::string_view name) { KillProcessesByName(name); };
+  parts.dialogServices.listServers = [] { return net::listVisibleSqlServers(); };
+  parts.dialogServices.killProcesses = [](std::string_view name) {
+    processes::KillProcessesByName(name);
+  };
   // No file named, no place for a log: the working directory is nobody's choice.
   if (!settingsFile || !settingsFile->empty()) {
     parts.makeLog = [settingsPath = parts.settingsPath] {
@@ -64,7 +66,7 @@ ProgramParts productionParts(const std::optional<std::filesystem::path>& setting
   return parts;
 }
 
-std::optional<ladder::RunOutcome> performUpdate(FrontEnd& frontEnd,
+std::optional<ladder::RunOutcome> performUpdate(run::FrontEnd& frontEnd,
                                                 const ProgramParts& parts) noexcept {
   std::unique_ptr<ladder::RunLog> runLog;
   try {
@@ -79,27 +81,27 @@ std::optional<ladder::RunOutcome> performUpdate(FrontEnd& frontEnd,
   EndWatch control(frontEnd.runControl(), log);
   std::optional<ladder::RunOutcome> outcome;
   try {
-    const ServerDialogViewFactory views = [&frontEnd](ServerDialogEvents& events) {
+    const run::ServerDialogViewFactory views = [&frontEnd](run::ServerDialogEvents& events) {
       return frontEnd.createServerDialogView(events);
     };
-    const std::unique_ptr<Database> database = parts.makeDatabase();
+    const std::unique_ptr<db::Database> database = parts.makeDatabase();
     // Never shown; its creation runs everything up to the end request.
-    TForm1 Form1(*database, parts.settingsPath(), control,
-                 serverDialogFactory(views, parts.dialogServices), TForm1::Creation::RunStartUp,
-                 &log, parts.formOptions);
+    run::TForm1 Form1(*database, parts.settingsPath(), control,
+                      run::serverDialogFactory(views, parts.dialogServices),
+                      run::TForm1::Creation::RunStartUp, &log, parts.formOptions);
     outcome = std::move(Form1.outcome);
     // The dialog form is created at entry too, hidden. By now the run has asked to
     // end, so it gathers no server list that nothing would ever show.
-    TFSqlServer::Services hidden = parts.dialogServices;
+    run::TFSqlServer::Services hidden = parts.dialogServices;
     if (control.ended()) {
       hidden.listServers = nullptr;
     }
-    const TFSqlServer FSqlServer(Form1, views, std::move(hidden));
+    const run::TFSqlServer FSqlServer(Form1, views, std::move(hidden));
   } catch (...) {
     if (!control.ended()) {
       outcome = ladder::RunOutcome::connectionFailed(std::current_exception());
       control.restorePointer();
-      closeRun(control, *outcome);
+      run::closeRun(control, *outcome);
     }
   }
   if (!control.ended()) {
@@ -111,9 +113,9 @@ std::optional<ladder::RunOutcome> performUpdate(FrontEnd& frontEnd,
   return outcome;
 }
 
-int runUpdate(FrontEnd& frontEnd, const ProgramParts& parts) noexcept {
+int runUpdate(run::FrontEnd& frontEnd, const ProgramParts& parts) noexcept {
   static_cast<void>(performUpdate(frontEnd, parts));
   return 0;
 }
 
-}  // namespace upgrade
+}  // namespace upgrade::app

@@ -13,17 +13,17 @@
 #include "ladder.h"
 #include "server_dialog_view.h"
 
-namespace upgrade {
+namespace upgrade::app {
 
 // What the run is built from beyond the front end.
 struct ProgramParts {
-  std::function<std::unique_ptr<Database>()> makeDatabase;
+  std::function<std::unique_ptr<db::Database>()> makeDatabase;
   std::function<std::filesystem::path()> settingsPath;
-  TFSqlServer::Services dialogServices;
+  run::TFSqlServer::Services dialogServices;
   // Where the run notes what it did; left empty, or failing, nothing is noted.
   std::function<std::unique_ptr<ladder::RunLog>()> makeLog;
   // What the command line asked of the run.
-  RunOptions formOptions;
+  run::RunOptions formOptions;
 };
 
 // SQL Server through ODBC, System.ini beside the program's own executable file,
@@ -39,11 +39,11 @@ struct ProgramParts {
 // before the run has ended (out of memory included) ends it with the
 // failed-connection message. The log gets the start with the program's version,
 // what the run notes, and the closing message.
-int runUpdate(FrontEnd& frontEnd, const ProgramParts& parts) noexcept;
+int runUpdate(run::FrontEnd& frontEnd, const ProgramParts& parts) noexcept;
 
 // The same run, saying how it ended: none when it ended without its closing
 // message, which should not happen.
-[[nodiscard]] std::optional<ladder::RunOutcome> performUpdate(FrontEnd& frontEnd,
+[[nodiscard]] std::optional<ladder::RunOutcome> performUpdate(run::FrontEnd& frontEnd,
                                                               const ProgramParts& parts) noexcept;
 
-}  // namespace upgrade
+}  // namespace upgrade::app

@@ -13,7 +13,7 @@
 #include <variant>
 #include <vector>
 
-namespace upgrade {
+namespace upgrade::db {
 
 // Any failure reported by the database or the client library. what() carries the
 // driver's own message so that it can be shown or compared in tests, and sqlState()
@@ -99,4 +99,4 @@ class Database {
   virtual Rows query(const std::string& text, const Params& params) = 0;
 };
 
-}  // namespace upgrade
+}  // namespace upgrade::db

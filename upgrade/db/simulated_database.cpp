@@ -3,9 +3,9 @@
 #include <algorithm>
 #include <cstdio>
 
-#include "ascii_case.h"
+#include "ascii.h"
 
-namespace upgrade {
+namespace upgrade::db {
 namespace {
 
 bool containsAny(const std::string& text, const std::vector<std::string>& needles) {
@@ -22,7 +22,7 @@ std::string normalised(const std::string& text) {
     out.pop_back();
   }
   for (char& c : out) {
-    c = asciiLower(c);
+    c = text::asciiLower(c);
   }
   return out;
 }
@@ -213,4 +213,4 @@ std::string toJsonLine(const JournalEntry& entry) {
   return line;
 }
 
-}  // namespace upgrade
+}  // namespace upgrade::db

@@ -10,7 +10,7 @@
 
 #include "database.h"
 
-namespace upgrade {
+namespace upgrade::db {
 
 struct JournalEntry {
   enum class Kind { Begin, Commit, Rollback, Open, Execute };
@@ -75,4 +75,4 @@ std::string toJsonLine(const JournalEntry& entry);
 // A JSON string literal; the text is UTF-8 and is kept as it is but for escapes.
 std::string jsonString(std::string_view text);
 
-}  // namespace upgrade
+}  // namespace upgrade::db

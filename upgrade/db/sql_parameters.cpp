@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-namespace upgrade {
+namespace upgrade::db {
 namespace {
 
 bool isNameChar(char c) {
@@ -71,4 +71,4 @@ std::vector<std::string> parameterNames(std::string_view text) {
   return distinct;
 }
 
-}  // namespace upgrade
+}  // namespace upgrade::db

@@ -7,7 +7,7 @@
 #include <string_view>
 #include <vector>
 
-namespace upgrade {
+namespace upgrade::db {
 
 struct PositionalStatement {
   std::string text;                // ':name' replaced by '?'
@@ -21,4 +21,4 @@ PositionalStatement toPositional(std::string_view text);
 // The distinct parameter names of a text, in order of first appearance.
 std::vector<std::string> parameterNames(std::string_view text);
 
-}  // namespace upgrade
+}  // namespace upgrade::db

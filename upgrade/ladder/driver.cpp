@@ -84,7 +84,7 @@ void recordFailure(RunOutcome& outcome, const Step& step, const char* phase, con
 // connection is gone) changes nothing about the outcome. Only steps that ran, or
 // failed, are noted: a skipped step is one version read. False when the step
 // failed, which outcome then says.
-bool runStep(Database& db, StepQuery& query, const Step& step, RunLog& log,
+bool runStep(db::Database& db, StepQuery& query, const Step& step, RunLog& log,
              RunOutcome& outcome) noexcept {
   // A statement of the step query is running when this is null.
   const char* phase = "begin transaction";
@@ -148,7 +148,7 @@ std::vector<StepName> stepsFrom(std::string_view version) {
   return steps;
 }
 
-RunOutcome readStatus(Database& db, StepQuery& query, RunLog& log) noexcept {
+RunOutcome readStatus(db::Database& db, StepQuery& query, RunLog& log) noexcept {
   RunOutcome outcome;
   const Step& first = kSteps.front();
   const char* phase = "begin transaction";
@@ -174,7 +174,7 @@ RunOutcome readStatus(Database& db, StepQuery& query, RunLog& log) noexcept {
   return outcome;
 }
 
-RunOutcome runLadder(Database& db, StepQuery& query, RunLog& log) noexcept {
+RunOutcome runLadder(db::Database& db, StepQuery& query, RunLog& log) noexcept {
   RunOutcome outcome;
   for (const Step& step : kSteps) {
     if (!runStep(db, query, step, log, outcome)) {

@@ -32,7 +32,7 @@ std::span<const Step> ladderSteps();
 // outcome is Upgraded, or StepFailed at that step, which is rolled back, with what
 // it was doing and why. Never throws. Each step that runs, each failure and each
 // tolerated failure is noted in the log. Showing the outcome is the caller's.
-[[nodiscard]] RunOutcome runLadder(Database& db, StepQuery& query,
+[[nodiscard]] RunOutcome runLadder(db::Database& db, StepQuery& query,
                                    RunLog& log = noRunLog()) noexcept;
 
 // The steps a run would take from a database at version, in the order it would take
@@ -45,7 +45,7 @@ std::span<const Step> ladderSteps();
 // SQL Server also begins the next transaction. The outcome is UpToDate, Pending
 // (with the steps), NoStepMatches, or StepFailed at the first step when the read
 // fails, as the run would. Never throws.
-[[nodiscard]] RunOutcome readStatus(Database& db, StepQuery& query,
+[[nodiscard]] RunOutcome readStatus(db::Database& db, StepQuery& query,
                                     RunLog& log = noRunLog()) noexcept;
 
 }  // namespace upgrade::ladder

@@ -27,7 +27,7 @@ void usage(std::FILE* out) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  upgrade::SimulatedDatabase::Options options;
+  upgrade::db::SimulatedDatabase::Options options;
   for (int i = 1; i < argc; ++i) {
     const std::string_view arg = argv[i];
     const bool hasValue = i + 1 < argc;

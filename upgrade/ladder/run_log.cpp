@@ -24,7 +24,7 @@ std::string reasonOf(const std::exception_ptr& failure) {
   }
 }
 
-void noteConnectAttempt(RunLog& log, std::string_view who, const ConnectionTarget& target,
+void noteConnectAttempt(RunLog& log, std::string_view who, const db::ConnectionTarget& target,
                         const std::exception_ptr& failure) noexcept {
   // Servers and drivers may echo the password in their messages.
   log.keepSecret(target.password);

@@ -46,7 +46,7 @@ void note(RunLog& log, Make&& make) noexcept {
 // Notes a connection attempt: who made it, the server and database tried (never the
 // password, which the log keeps secret from then on, even where the server or the
 // driver repeats it), and the outcome with the driver's own message when it failed.
-void noteConnectAttempt(RunLog& log, std::string_view who, const ConnectionTarget& target,
+void noteConnectAttempt(RunLog& log, std::string_view who, const db::ConnectionTarget& target,
                         const std::exception_ptr& failure) noexcept;
 
 // The first line of a statement text, for naming the statement in the log.

@@ -43,21 +43,21 @@ void Body::continued(std::initializer_list<std::string_view> pieces) {
 void Body::tolerant(std::string_view text) {
   try {
     plain(text);
-  } catch (const DatabaseError& e) {
+  } catch (const db::DatabaseError& e) {
     // After a time-out or a lost connection nobody knows whether the statement ran
     // or is still waiting on a lock; skipping it could leave the schema wrong for
     // good, since no later step comes back to it.
-    if (e.kind() != DatabaseError::Kind::Server) {
+    if (e.kind() != db::DatabaseError::Kind::Server) {
       throw;
     }
     if (!query_->database().transactionActive()) {
-      throw DatabaseError("the server ended the transaction after a tolerated failure");
+      throw db::DatabaseError("the server ended the transaction after a tolerated failure");
     }
     note(*log_, [&] { return "tolerated: " + std::string(firstLine(text)) + ": " + e.what(); });
   }
 }
 
-void Body::bound(std::string_view text, std::string_view name, ParamValue value) {
+void Body::bound(std::string_view text, std::string_view name, db::ParamValue value) {
   query_->close();
   query_->clear();
   query_->addLine(text);

@@ -35,7 +35,7 @@ class Body {
   void tolerant(std::string_view text);
 
   // close, clear, add the line, set the named parameter, execute.
-  void bound(std::string_view text, std::string_view name, ParamValue value);
+  void bound(std::string_view text, std::string_view name, db::ParamValue value);
 
   // For the one step that reads something back.
   [[nodiscard]] StepQuery& query() const noexcept { return *query_; }

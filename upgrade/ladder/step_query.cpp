@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <climits>
 
-#include "ascii_case.h"
+#include "ascii.h"
 #include "sql_parameters.h"
 
 namespace upgrade::ladder {
@@ -61,14 +61,14 @@ void StepQuery::open() {
 
 std::string StepQuery::fieldAsText(std::string_view column) const {
   if (!result_) {
-    throw DatabaseError("the step query is not open");
+    throw db::DatabaseError("the step query is not open");
   }
   const auto& cols = result_->columns;
   const auto it = std::find_if(cols.begin(), cols.end(), [&](const std::string& c) {
-    return equalsIgnoringAsciiCase(c, column);
+    return text::equalsIgnoringAsciiCase(c, column);
   });
   if (it == cols.end()) {
-    throw DatabaseError("field '" + std::string(column) + "' not found");
+    throw db::DatabaseError("field '" + std::string(column) + "' not found");
   }
   if (result_->values.empty()) {
     return {};
@@ -80,36 +80,36 @@ std::string StepQuery::fieldAsText(std::string_view column) const {
 
 int StepQuery::rowCount() const {
   if (!result_) {
-    throw DatabaseError("the step query is not open");
+    throw db::DatabaseError("the step query is not open");
   }
   const size_t count = result_->values.size() + result_->unlistedRows;
   return static_cast<int>(std::min<size_t>(count, INT_MAX));
 }
 
-void StepQuery::setParameter(std::string_view name, ParamValue value) {
+void StepQuery::setParameter(std::string_view name, db::ParamValue value) {
   for (auto& [paramName, paramValue] : params_) {
-    if (equalsIgnoringAsciiCase(paramName, name)) {
+    if (text::equalsIgnoringAsciiCase(paramName, name)) {
       paramValue = std::move(value);
       return;
     }
   }
-  throw DatabaseError("parameter '" + std::string(name) + "' not found");
+  throw db::DatabaseError("parameter '" + std::string(name) + "' not found");
 }
 
 void StepQuery::textChanged() {
   params_.clear();
-  for (auto& name : parameterNames(readText())) {
+  for (auto& name : db::parameterNames(readText())) {
     params_.emplace_back(std::move(name), std::nullopt);
   }
 }
 
-Params StepQuery::boundParameters() const {
-  Params bound;
+db::Params StepQuery::boundParameters() const {
+  db::Params bound;
   for (const auto& [name, value] : params_) {
     if (!value) {
-      throw DatabaseError("parameter '" + name + "' has no value");
+      throw db::DatabaseError("parameter '" + name + "' has no value");
     }
-    bound.push_back(Param{name, *value});
+    bound.push_back(db::Param{name, *value});
   }
   return bound;
 }

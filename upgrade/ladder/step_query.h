@@ -15,7 +15,7 @@ namespace upgrade::ladder {
 
 class StepQuery {
  public:
-  explicit StepQuery(Database& db) : db_(&db) {}
+  explicit StepQuery(db::Database& db) : db_(&db) {}
 
   void close() noexcept { result_.reset(); }
   void clear();
@@ -39,20 +39,20 @@ class StepQuery {
 
   // Gives the named parameter of the current text its value. Throws DatabaseError
   // when the text has no such parameter.
-  void setParameter(std::string_view name, ParamValue value);
+  void setParameter(std::string_view name, db::ParamValue value);
 
-  [[nodiscard]] Database& database() const noexcept { return *db_; }
+  [[nodiscard]] db::Database& database() const noexcept { return *db_; }
 
  private:
   void textChanged();
-  [[nodiscard]] Params boundParameters() const;
+  [[nodiscard]] db::Params boundParameters() const;
 
-  Database* db_;
+  db::Database* db_;
   std::vector<std::string> lines_;
   // Parameters are recognised anew whenever the text changes; a value set before
   // the change is forgotten.
-  std::vector<std::pair<std::string, std::optional<ParamValue>>> params_;
-  std::optional<Rows> result_;
+  std::vector<std::pair<std::string, std::optional<db::ParamValue>>> params_;
+  std::optional<db::Rows> result_;
 };
 
 }  // namespace upgrade::ladder

@@ -7,8 +7,8 @@
 
 namespace upgrade::ladder {
 
-std::string ladderTranscript(SimulatedDatabase::Options options) {
-  SimulatedDatabase db(std::move(options));
+std::string ladderTranscript(db::SimulatedDatabase::Options options) {
+  db::SimulatedDatabase db(std::move(options));
   db.open({}, std::chrono::seconds(15));
   StepQuery query(db);
   const ClosingMessage message = closingMessage(runLadder(db, query));
@@ -18,8 +18,8 @@ std::string ladderTranscript(SimulatedDatabase::Options options) {
     out += toJsonLine(entry);
     out += '\n';
   }
-  out += "{\"op\":\"message\",\"title\":" + jsonString(message.title) +
-         ",\"text\":" + jsonString(message.text) + "}\n";
+  out += "{\"op\":\"message\",\"title\":" + db::jsonString(message.title) +
+         ",\"text\":" + db::jsonString(message.text) + "}\n";
   return out;
 }
 

@@ -11,6 +11,6 @@ namespace upgrade::ladder {
 
 // One line per operation ({"op":"begin"}, {"op":"execute","text":...}, ...), the
 // last one {"op":"message","title":...,"text":...}; every line ends in '\n'.
-[[nodiscard]] std::string ladderTranscript(SimulatedDatabase::Options options);
+[[nodiscard]] std::string ladderTranscript(db::SimulatedDatabase::Options options);
 
 }  // namespace upgrade::ladder

@@ -4,7 +4,7 @@
 
 #include "ssrp.h"
 
-namespace upgrade {
+namespace upgrade::net {
 
 std::vector<std::string> listVisibleSqlServers() {
   // Every SQL Server Browser on the local network answers one broadcast request.
@@ -15,4 +15,4 @@ std::vector<std::string> listVisibleSqlServers() {
   return ssrp::listSqlServers(1500ms);
 }
 
-}  // namespace upgrade
+}  // namespace upgrade::net

@@ -4,12 +4,11 @@
 #include <charconv>
 #include <set>
 
-#include "ascii_case.h"
+#include "ascii.h"
 #include "text_encoding.h"
 #include "udp_socket.h"
-#include "utf16.h"
 
-namespace upgrade::ssrp {
+namespace upgrade::net::ssrp {
 namespace {
 
 using Clock = std::chrono::steady_clock;
@@ -32,10 +31,6 @@ std::optional<std::string> utf8ToServerCodePage(std::string_view utf8) {
   return text::utf8ToGbk(utf8);
 }
 
-bool isUtf8(std::string_view bytes) {
-  return toUtf8(toUtf16(bytes)) == bytes;
-}
-
 std::optional<std::string> decodeName(std::string_view bytes) {
   // Host and instance names never hold control characters; a reply with one (a NUL
   // would cut the name short wherever it goes) is not shown.
@@ -46,7 +41,7 @@ std::optional<std::string> decodeName(std::string_view bytes) {
   if (auto text = serverCodePageToUtf8(bytes)) {
     return text;
   }
-  if (isUtf8(bytes)) {
+  if (text::isValidUtf8(bytes)) {
     return std::string(bytes);
   }
   return std::nullopt;
@@ -124,13 +119,13 @@ std::vector<Instance> parseResponse(std::span<const std::uint8_t> datagram) {
       }
       const std::string_view value = fields[i + 1];
       i += 2;
-      if (equalsIgnoringAsciiCase(key, "ServerName")) {
+      if (text::equalsIgnoringAsciiCase(key, "ServerName")) {
         server = value;
-      } else if (equalsIgnoringAsciiCase(key, "InstanceName")) {
+      } else if (text::equalsIgnoringAsciiCase(key, "InstanceName")) {
         instance = value;
-      } else if (equalsIgnoringAsciiCase(key, "Version")) {
+      } else if (text::equalsIgnoringAsciiCase(key, "Version")) {
         version = value;
-      } else if (equalsIgnoringAsciiCase(key, "tcp")) {
+      } else if (text::equalsIgnoringAsciiCase(key, "tcp")) {
         tcp = value;
       }
     }
@@ -149,7 +144,7 @@ std::vector<Instance> parseResponse(std::span<const std::uint8_t> datagram) {
 }
 
 std::string displayName(const Instance& instance) {
-  if (equalsIgnoringAsciiCase(instance.instanceName, "MSSQLSERVER")) {
+  if (text::equalsIgnoringAsciiCase(instance.instanceName, "MSSQLSERVER")) {
     return instance.serverName;
   }
   return instance.serverName + "\\" + instance.instanceName;
@@ -225,7 +220,7 @@ std::optional<std::uint16_t> lookupInstancePort(const std::string& host, std::st
       return std::nullopt;
     }
     for (const auto& answer : parseResponse(*datagram)) {
-      if (equalsIgnoringAsciiCase(answer.instanceName, instance)) {
+      if (text::equalsIgnoringAsciiCase(answer.instanceName, instance)) {
         // The instance is there; without a TCP port there is nothing to connect to.
         return answer.tcpPort;
       }
@@ -234,4 +229,4 @@ std::optional<std::uint16_t> lookupInstancePort(const std::string& host, std::st
   return std::nullopt;
 }
 
-}  // namespace upgrade::ssrp
+}  // namespace upgrade::net::ssrp

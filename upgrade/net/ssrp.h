@@ -17,7 +17,7 @@
 #include <string_view>
 #include <vector>
 
-namespace upgrade::ssrp {
+namespace upgrade::net::ssrp {
 
 inline constexpr std::uint16_t kBrowserPort = 1434;
 
@@ -68,4 +68,4 @@ std::optional<std::uint16_t> lookupInstancePort(const std::string& host, std::st
                                                 std::chrono::milliseconds timeout,
                                                 std::uint16_t browserPort = kBrowserPort);
 
-}  // namespace upgrade::ssrp
+}  // namespace upgrade::net::ssrp

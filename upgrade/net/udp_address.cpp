@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-namespace upgrade::ssrp {
+namespace upgrade::net {
 
 std::optional<Address> resolve(const std::string& host, std::uint16_t port) {
   addrinfo hints{};
@@ -32,4 +32,4 @@ std::optional<Address> resolve(const std::string& host, std::uint16_t port) {
   return address;
 }
 
-}  // namespace upgrade::ssrp
+}  // namespace upgrade::net

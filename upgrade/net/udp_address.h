@@ -5,9 +5,11 @@
 #include <optional>
 #include <string>
 
-#include "socket_headers.h"
+// The platform's socket headers, which the build names: socket_headers_posix.h or
+// socket_headers_windows.h.
+#include UPGRADE_SOCKET_HEADERS
 
-namespace upgrade::ssrp {
+namespace upgrade::net {
 
 struct Address {
   sockaddr_storage storage{};
@@ -19,4 +21,4 @@ struct Address {
 // answers on IPv4 wherever it runs. Nullopt when the host has no address.
 [[nodiscard]] std::optional<Address> resolve(const std::string& host, std::uint16_t port);
 
-}  // namespace upgrade::ssrp
+}  // namespace upgrade::net

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-namespace upgrade::ssrp {
+namespace upgrade::net {
 
 class UdpSocket {
  public:
@@ -39,4 +39,4 @@ class UdpSocket {
   std::unique_ptr<Impl> impl_;
 };
 
-}  // namespace upgrade::ssrp
+}  // namespace upgrade::net

@@ -6,7 +6,7 @@
 #include "udp_address.h"
 #include "udp_socket.h"
 
-namespace upgrade::ssrp {
+namespace upgrade::net {
 namespace {
 
 constexpr std::size_t kLargestDatagram = 65535;
@@ -75,4 +75,4 @@ std::optional<std::vector<std::uint8_t>> UdpSocket::receive() {
   return buffer;
 }
 
-}  // namespace upgrade::ssrp
+}  // namespace upgrade::net

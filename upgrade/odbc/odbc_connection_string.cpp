@@ -4,35 +4,27 @@
 #include <charconv>
 #include <tuple>
 
-#include "ascii_case.h"
+#include "ascii.h"
 
-namespace upgrade {
+namespace upgrade::odbc {
 namespace {
 
 bool startsWithIgnoringCase(std::string_view text, std::string_view prefix) {
   return text.size() >= prefix.size() &&
-         equalsIgnoringAsciiCase(text.substr(0, prefix.size()), prefix);
+         text::equalsIgnoringAsciiCase(text.substr(0, prefix.size()), prefix);
 }
 
 bool containsIgnoringCase(std::string_view text, std::string_view part) {
   for (size_t i = 0; i + part.size() <= text.size(); ++i) {
-    if (equalsIgnoringAsciiCase(text.substr(i, part.size()), part)) {
+    if (text::equalsIgnoringAsciiCase(text.substr(i, part.size()), part)) {
       return true;
     }
   }
   return false;
 }
 
-std::string_view trimmed(std::string_view text) {
-  const auto blank = [](char c) { return c == ' ' || c == '\t'; };
-  while (!text.empty() && blank(text.front())) {
-    text.remove_prefix(1);
-  }
-  while (!text.empty() && blank(text.back())) {
-    text.remove_suffix(1);
-  }
-  return text;
-}
+// What may stand around a host, instance or port as typed.
+constexpr std::string_view kTypedBlanks = " \t";
 
 // "18" or "13.1" or "11.0" -> (18, 0), (13, 1), (11, 0); nullopt if text is not that.
 std::optional<std::pair<int, int>> parseVersion(std::string_view text) {
@@ -66,8 +58,8 @@ std::optional<Candidate> classify(const std::string& name) {
   constexpr std::string_view kNativeClientPrefix = "SQL Server Native Client ";
   const std::string_view text = name;
   if (startsWithIgnoringCase(text, kMicrosoftPrefix) && text.size() > kMicrosoftSuffix.size() &&
-      equalsIgnoringAsciiCase(text.substr(text.size() - kMicrosoftSuffix.size()),
-                              kMicrosoftSuffix)) {
+      text::equalsIgnoringAsciiCase(text.substr(text.size() - kMicrosoftSuffix.size()),
+                                    kMicrosoftSuffix)) {
     const auto number = text.substr(
         kMicrosoftPrefix.size(), text.size() - kMicrosoftPrefix.size() - kMicrosoftSuffix.size());
     if (const auto version = parseVersion(number)) {
@@ -82,7 +74,7 @@ std::optional<Candidate> classify(const std::string& name) {
   if (containsIgnoringCase(text, "FreeTDS")) {
     return Candidate{{name, DriverFamily::FreeTds}, {0, 0}};
   }
-  if (equalsIgnoringAsciiCase(text, "SQL Server")) {
+  if (text::equalsIgnoringAsciiCase(text, "SQL Server")) {
     return Candidate{{name, DriverFamily::Legacy}, {0, 0}};
   }
   return std::nullopt;
@@ -93,14 +85,14 @@ std::uint16_t parsePort(std::string_view text, std::string_view server) {
   const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
   if (text.empty() || error != std::errc() || end != text.data() + text.size() || value == 0 ||
       value > 65535) {
-    throw DatabaseError("The server \"" + std::string(server) +
-                        "\" names no valid port after ','; expected a number from 1 to 65535");
+    throw db::DatabaseError("The server \"" + std::string(server) +
+                            "\" names no valid port after ','; expected a number from 1 to 65535");
   }
   return static_cast<std::uint16_t>(value);
 }
 
 bool isThisMachine(std::string_view host) {
-  return host.empty() || host == "." || equalsIgnoringAsciiCase(host, "(local)");
+  return host.empty() || host == "." || text::equalsIgnoringAsciiCase(host, "(local)");
 }
 
 // Writes keyword=value; with the value quoted for the driver; what cannot be
@@ -114,9 +106,9 @@ void append(std::string& out, DriverFamily family, std::string_view keyword,
     quoted = braceQuoted(value);
   }
   if (!quoted) {
-    throw DatabaseError("The " + std::string(setting) +
-                        " holds both '}' and ';' (or begins with '{' and holds '}'), which "
-                        "FreeTDS cannot be given safely");
+    throw db::DatabaseError("The " + std::string(setting) +
+                            " holds both '}' and ';' (or begins with '{' and holds '}'), which "
+                            "FreeTDS cannot be given safely");
   }
   out += keyword;
   out += '=';
@@ -156,7 +148,7 @@ std::optional<SqlServerDriver> pickSqlServerDriver(const std::vector<std::string
 }
 
 ServerName parseServerName(std::string_view server) {
-  std::string_view host = trimmed(server);
+  std::string_view host = text::trimmed(server, kTypedBlanks);
   std::string_view instance;
   std::string_view port;
   bool hasPort = false;
@@ -173,13 +165,13 @@ ServerName parseServerName(std::string_view server) {
     host = host.substr(0, comma);
     hasPort = true;
   }
-  host = trimmed(host);
+  host = text::trimmed(host, kTypedBlanks);
   ServerName name;
   name.host = isThisMachine(host) ? "127.0.0.1" : std::string(host);
   if (hasPort) {
-    name.port = parsePort(trimmed(port), server);
+    name.port = parsePort(text::trimmed(port, kTypedBlanks), server);
   } else {
-    name.instance = std::string(trimmed(instance));
+    name.instance = std::string(text::trimmed(instance, kTypedBlanks));
   }
   return name;
 }
@@ -208,13 +200,13 @@ std::optional<std::string> freeTdsQuoted(std::string_view value) {
   return std::nullopt;
 }
 
-std::string odbcConnectionString(const ConnectionTarget& target, const SqlServerDriver& driver,
+std::string odbcConnectionString(const db::ConnectionTarget& target, const SqlServerDriver& driver,
                                  const InstanceResolver& resolvePort) {
   for (const std::string* value :
        {&target.server, &target.database, &target.user, &target.password}) {
     // A NUL would end the string early for the driver manager and every driver.
     if (value->find('\0') != std::string::npos) {
-      throw DatabaseError("A connection setting holds a NUL character and cannot be passed on");
+      throw db::DatabaseError("A connection setting holds a NUL character and cannot be passed on");
     }
   }
 
@@ -268,4 +260,4 @@ std::string odbcConnectionString(const ConnectionTarget& target, const SqlServer
   return out;
 }
 
-}  // namespace upgrade
+}  // namespace upgrade::odbc

@@ -14,7 +14,7 @@
 
 #include "database.h"
 
-namespace upgrade {
+namespace upgrade::odbc {
 
 enum class DriverFamily {
   Microsoft,     // "ODBC Driver 18 for SQL Server" and its predecessors
@@ -72,7 +72,7 @@ inline constexpr std::uint16_t kDefaultSqlServerPort = 1433;
 // can add or change another attribute. Throws DatabaseError for a value that cannot
 // be passed safely (a NUL character; for FreeTDS, '}' together with ';'), a bad
 // port, or a failed instance lookup.
-std::string odbcConnectionString(const ConnectionTarget& target, const SqlServerDriver& driver,
+std::string odbcConnectionString(const db::ConnectionTarget& target, const SqlServerDriver& driver,
                                  const InstanceResolver& resolvePort);
 
-}  // namespace upgrade
+}  // namespace upgrade::odbc

@@ -12,9 +12,9 @@
 #include "sql_parameters.h"
 #include "ssrp.h"
 
-namespace upgrade {
+namespace upgrade::odbc {
 
-using namespace odbc_detail;
+using namespace detail;
 
 struct OdbcDatabase::Impl {
   Options options;
@@ -24,7 +24,7 @@ struct OdbcDatabase::Impl {
 
   const Handle& connected() const {
     if (!connection.isConnected()) {
-      throw DatabaseError("The database is not connected");
+      throw db::DatabaseError("The database is not connected");
     }
     return connection;
   }
@@ -65,7 +65,7 @@ std::vector<std::string> OdbcDatabase::installedDrivers() {
       }
       names.push_back(terminated(description, descriptionLength));
     }
-  } catch (const DatabaseError&) {
+  } catch (const db::DatabaseError&) {
     // No driver manager, or one that cannot list its drivers: those found so far.
   }
   return names;
@@ -79,13 +79,13 @@ std::chrono::seconds OdbcDatabase::remainingLoginTime(std::chrono::seconds budge
                   std::chrono::seconds(1));
 }
 
-void OdbcDatabase::open(const ConnectionTarget& target, std::chrono::seconds loginTimeout) {
+void OdbcDatabase::open(const db::ConnectionTarget& target, std::chrono::seconds loginTimeout) {
   close();
   loginTimeout = impl_->options.loginTimeout.value_or(loginTimeout);
   const auto started = Clock::now();
   const auto driver = pickSqlServerDriver(installedDrivers());
   if (!driver) {
-    throw DatabaseError(
+    throw db::DatabaseError(
         "No ODBC driver for SQL Server is installed (looked for Microsoft's \"ODBC Driver nn "
         "for SQL Server\", \"SQL Server Native Client\", FreeTDS and \"SQL Server\")");
   }
@@ -96,11 +96,11 @@ void OdbcDatabase::open(const ConnectionTarget& target, std::chrono::seconds log
       std::max(loginTimeout / 3, std::chrono::seconds(1)));
   const std::uint16_t browserPort = impl_->options.browserPort;
   const InstanceResolver resolve = [&](const std::string& host, const std::string& instance) {
-    const auto port = ssrp::lookupInstancePort(host, instance, lookupBudget, browserPort);
+    const auto port = net::ssrp::lookupInstancePort(host, instance, lookupBudget, browserPort);
     if (!port) {
-      throw DatabaseError("The SQL Server Browser on " + host + " (UDP port " +
-                          std::to_string(browserPort) + ") named no TCP port for the instance " +
-                          instance + " in time");
+      throw db::DatabaseError("The SQL Server Browser on " + host + " (UDP port " +
+                              std::to_string(browserPort) +
+                              ") named no TCP port for the instance " + instance + " in time");
     }
     return *port;
   };
@@ -157,36 +157,36 @@ void OdbcDatabase::rollback() {
 }
 
 bool OdbcDatabase::transactionActive() {
-  const Rows rows = query("select @@TRANCOUNT", {});
+  const db::Rows rows = query("select @@TRANCOUNT", {});
   if (rows.values.empty() || rows.values.front().empty()) {
-    throw DatabaseError("The server did not report its transaction count");
+    throw db::DatabaseError("The server did not report its transaction count");
   }
   const std::string& count = rows.values.front().front();
   long value = 0;
   const auto [end, error] = std::from_chars(count.data(), count.data() + count.size(), value);
   if (error != std::errc() || end != count.data() + count.size()) {
-    throw DatabaseError("The server reported the transaction count \"" + count + "\"");
+    throw db::DatabaseError("The server reported the transaction count \"" + count + "\"");
   }
   return value > 0;
 }
 
-void OdbcDatabase::execute(const std::string& text, const Params& params) {
+void OdbcDatabase::execute(const std::string& text, const db::Params& params) {
   Statement statement(impl_->connected(), impl_->options.statementTimeout);
-  const PositionalStatement positional = toPositional(text);
+  const db::PositionalStatement positional = db::toPositional(text);
   statement.bind(positional, params);
   statement.run(positional);
   statement.drainResults();
 }
 
-Rows OdbcDatabase::query(const std::string& text, const Params& params) {
+db::Rows OdbcDatabase::query(const std::string& text, const db::Params& params) {
   Statement statement(impl_->connected(), impl_->options.statementTimeout);
-  const PositionalStatement positional = toPositional(text);
+  const db::PositionalStatement positional = db::toPositional(text);
   statement.bind(positional, params);
   statement.run(positional);
 
   // Row counts of statements without rows may come first; the rows are the first
   // result that has columns.
-  Rows rows;
+  db::Rows rows;
   SQLSMALLINT columns = statement.columnCount();
   while (columns == 0) {
     if (!statement.nextResult()) {
@@ -209,4 +209,4 @@ Rows OdbcDatabase::query(const std::string& text, const Params& params) {
   return rows;
 }
 
-}  // namespace upgrade
+}  // namespace upgrade::odbc

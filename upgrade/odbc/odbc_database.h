@@ -16,9 +16,9 @@
 
 #include "database.h"
 
-namespace upgrade {
+namespace upgrade::odbc {
 
-class OdbcDatabase final : public Database {
+class OdbcDatabase final : public db::Database {
  public:
   // Every statement may run this long before the driver cancels it and it fails.
   static constexpr std::chrono::seconds kStatementTimeout{30};
@@ -41,7 +41,7 @@ class OdbcDatabase final : public Database {
   // Picks the installed SQL Server driver, maps the settings onto it and connects.
   // A named instance's port is looked up first; the lookup and the login together
   // take loginTimeout, and never give up before it.
-  void open(const ConnectionTarget& target, std::chrono::seconds loginTimeout) override;
+  void open(const db::ConnectionTarget& target, std::chrono::seconds loginTimeout) override;
   // Connects with a finished ODBC connection string, for any driver (tests use it
   // with the SQLite driver).
   void openConnectionString(const std::string& connectionString, std::chrono::seconds loginTimeout);
@@ -51,8 +51,8 @@ class OdbcDatabase final : public Database {
   void commit() override;
   void rollback() override;
   [[nodiscard]] bool transactionActive() override;
-  void execute(const std::string& text, const Params& params) override;
-  Rows query(const std::string& text, const Params& params) override;
+  void execute(const std::string& text, const db::Params& params) override;
+  db::Rows query(const std::string& text, const db::Params& params) override;
 
   // The login time-out for the driver once `spent` of the budget has gone to
   // finding the driver and the instance's port.
@@ -68,4 +68,4 @@ class OdbcDatabase final : public Database {
   std::unique_ptr<Impl> impl_;
 };
 
-}  // namespace upgrade
+}  // namespace upgrade::odbc

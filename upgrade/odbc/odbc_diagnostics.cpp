@@ -2,10 +2,10 @@
 
 #include <algorithm>
 
-namespace upgrade::odbc_detail {
+namespace upgrade::odbc::detail {
 namespace {
 
-using Kind = DatabaseError::Kind;
+using Kind = db::DatabaseError::Kind;
 
 // Who gave up, from the SQLSTATE of a diagnostic record. Drivers report their own
 // failures in the HY and IM classes; time-outs and cancels are HYT00, HYT01 and
@@ -44,7 +44,8 @@ int weightOf(std::string_view state) {
 
 }  // namespace
 
-DatabaseError failureFrom(const std::vector<DiagnosticRecord>& records, std::string_view action) {
+db::DatabaseError failureFrom(const std::vector<DiagnosticRecord>& records,
+                              std::string_view action) {
   const DiagnosticRecord* weightiest = nullptr;
   std::vector<std::string_view> lines;
   std::string message;
@@ -68,9 +69,9 @@ DatabaseError failureFrom(const std::vector<DiagnosticRecord>& records, std::str
     message = std::string(action) + " failed without a diagnostic from the driver";
   }
   if (weightiest == nullptr) {
-    return DatabaseError(message);
+    return db::DatabaseError(message);
   }
-  return DatabaseError(message, kindOf(weightiest->state), weightiest->state);
+  return db::DatabaseError(message, kindOf(weightiest->state), weightiest->state);
 }
 
-}  // namespace upgrade::odbc_detail
+}  // namespace upgrade::odbc::detail

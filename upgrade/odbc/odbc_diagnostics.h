@@ -9,7 +9,7 @@
 
 #include "database.h"
 
-namespace upgrade::odbc_detail {
+namespace upgrade::odbc::detail {
 
 struct DiagnosticRecord {
   std::string state;    // the SQLSTATE, five characters
@@ -20,7 +20,7 @@ struct DiagnosticRecord {
 // driver's order (some drivers repeat a record); the kind and SQLSTATE of the record
 // that says most about whether the request can have run. Records without a message
 // say that action failed without a diagnostic.
-[[nodiscard]] DatabaseError failureFrom(const std::vector<DiagnosticRecord>& records,
-                                        std::string_view action);
+[[nodiscard]] db::DatabaseError failureFrom(const std::vector<DiagnosticRecord>& records,
+                                            std::string_view action);
 
-}  // namespace upgrade::odbc_detail
+}  // namespace upgrade::odbc::detail

@@ -6,10 +6,10 @@
 #include "odbc_diagnostics.h"
 #include "utf16.h"
 
-namespace upgrade::odbc_detail {
+namespace upgrade::odbc::detail {
 
 WideText wide(std::string_view utf8) {
-  const std::u16string units = toUtf16(utf8);
+  const std::u16string units = text::toUtf16(utf8);
   WideText out(units.size() + 1, 0);
   std::transform(units.begin(), units.end(), out.begin(),
                  [](char16_t unit) { return static_cast<SQLWCHAR>(unit); });
@@ -20,7 +20,7 @@ std::string narrow(const SQLWCHAR* text, size_t length) {
   std::u16string units(length, u'\0');
   std::transform(text, text + length, units.begin(),
                  [](SQLWCHAR unit) { return static_cast<char16_t>(unit); });
-  return toUtf8(units);
+  return text::toUtf8(units);
 }
 
 std::string terminated(const WideText& buffer, SQLSMALLINT reported) {
@@ -94,12 +94,12 @@ void Handle::check(SQLRETURN rc, std::string_view action) const {
   if (SQL_SUCCEEDED(rc)) {
     return;
   }
-  const DatabaseError error = failureFrom(diagnosticRecords(type_, handle_), action);
+  const db::DatabaseError error = failureFrom(diagnosticRecords(type_, handle_), action);
   SQLUINTEGER dead = SQL_CD_FALSE;
-  if (error.kind() != DatabaseError::Kind::Communication && isConnected() &&
+  if (error.kind() != db::DatabaseError::Kind::Communication && isConnected() &&
       SQL_SUCCEEDED(SQLGetConnectAttr(connection_, SQL_ATTR_CONNECTION_DEAD, &dead, 0, nullptr)) &&
       dead == SQL_CD_TRUE) {
-    throw DatabaseError(error.what(), DatabaseError::Kind::Communication, error.sqlState());
+    throw db::DatabaseError(error.what(), db::DatabaseError::Kind::Communication, error.sqlState());
   }
   throw error;
 }
@@ -131,4 +131,4 @@ void Handle::swap(Handle& other) noexcept {
   std::swap(connection_, other.connection_);
 }
 
-}  // namespace upgrade::odbc_detail
+}  // namespace upgrade::odbc::detail

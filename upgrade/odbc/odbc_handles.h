@@ -9,9 +9,11 @@
 #include <vector>
 
 #include "database.h"
-#include "sql_headers.h"
+// The platform's ODBC headers, which the build names: sql_headers_posix.h or
+// sql_headers_windows.h.
+#include UPGRADE_SQL_HEADERS
 
-namespace upgrade::odbc_detail {
+namespace upgrade::odbc::detail {
 
 static_assert(sizeof(SQLWCHAR) == sizeof(char16_t), "ODBC wide characters are UTF-16 units");
 
@@ -87,4 +89,4 @@ class Handle {
   SQLHDBC connection_ = SQL_NULL_HDBC;
 };
 
-}  // namespace upgrade::odbc_detail
+}  // namespace upgrade::odbc::detail

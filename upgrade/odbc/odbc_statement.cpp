@@ -7,7 +7,7 @@
 
 #include "utf16.h"
 
-namespace upgrade::odbc_detail {
+namespace upgrade::odbc::detail {
 
 Statement::Statement(const Handle& connection, std::chrono::seconds timeout)
     : handle_(connection.allocate(SQL_HANDLE_STMT, "Allocating a statement")) {
@@ -18,14 +18,14 @@ Statement::Statement(const Handle& connection, std::chrono::seconds timeout)
                 "Setting the statement time-out");
 }
 
-void Statement::bind(const PositionalStatement& statement, const Params& params) {
+void Statement::bind(const db::PositionalStatement& statement, const db::Params& params) {
   bindings_.resize(statement.names.size());
   for (size_t i = 0; i < statement.names.size(); ++i) {
     const std::string& name = statement.names[i];
-    const auto found =
-        std::find_if(params.begin(), params.end(), [&](const Param& p) { return p.name == name; });
+    const auto found = std::find_if(params.begin(), params.end(),
+                                    [&](const db::Param& p) { return p.name == name; });
     if (found == params.end()) {
-      throw DatabaseError("No value was given for the parameter :" + name);
+      throw db::DatabaseError("No value was given for the parameter :" + name);
     }
     Binding& binding = bindings_[i];
     const auto number = static_cast<SQLUSMALLINT>(i + 1);
@@ -48,7 +48,7 @@ void Statement::bind(const PositionalStatement& statement, const Params& params)
   }
 }
 
-void Statement::run(const PositionalStatement& statement) {
+void Statement::run(const db::PositionalStatement& statement) {
   const WideText text = wide(statement.text);
   // SQL_NO_DATA: a searched update or delete that touched no row, which is no failure.
   handle_.more(SQLExecDirectW(handle_.get(), const_cast<SQLWCHAR*>(text.data()), lengthOf(text)),
@@ -120,7 +120,7 @@ std::string Statement::columnText(SQLUSMALLINT column) {
       break;
     }
   }
-  return toUtf8(value);
+  return text::toUtf8(value);
 }
 
-}  // namespace upgrade::odbc_detail
+}  // namespace upgrade::odbc::detail

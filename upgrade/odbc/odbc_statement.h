@@ -10,7 +10,7 @@
 #include "odbc_handles.h"
 #include "sql_parameters.h"
 
-namespace upgrade::odbc_detail {
+namespace upgrade::odbc::detail {
 
 class Statement {
  public:
@@ -19,8 +19,8 @@ class Statement {
 
   // Named markers become '?', bound in marker order; a name used twice is bound
   // twice. The buffers live as long as the statement.
-  void bind(const PositionalStatement& statement, const Params& params);
-  void run(const PositionalStatement& statement);
+  void bind(const db::PositionalStatement& statement, const db::Params& params);
+  void run(const db::PositionalStatement& statement);
 
   // Moves past the current result; false when there is none left. Errors that SQL
   // Server reports after the first result arrive here.
@@ -46,4 +46,4 @@ class Statement {
   std::vector<Binding> bindings_;
 };
 
-}  // namespace upgrade::odbc_detail
+}  // namespace upgrade::odbc::detail

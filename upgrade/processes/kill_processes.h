@@ -10,7 +10,7 @@
 #include <cstddef>
 #include <string_view>
 
-namespace upgrade {
+namespace upgrade::processes {
 
 // How much of a process's executable file text is looked at. A longer text is never
 // compared: cut short, it could name a different file ("...\update.exe.bak" cut
@@ -68,4 +68,4 @@ template <typename Char>
   return equalFolded(fileName, name) || equalFolded(text, name);
 }
 
-}  // namespace upgrade
+}  // namespace upgrade::processes

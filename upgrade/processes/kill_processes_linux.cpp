@@ -16,7 +16,7 @@
 #include <utility>
 #include <vector>
 
-namespace upgrade {
+namespace upgrade::processes {
 
 const PathSeparators kPlatformSeparators = PathSeparators::Slash;
 
@@ -148,4 +148,4 @@ void KillProcessesByName(std::string_view name) {
   finishTerminations(std::move(terminating));
 }
 
-}  // namespace upgrade
+}  // namespace upgrade::processes

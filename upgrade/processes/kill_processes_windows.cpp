@@ -8,7 +8,7 @@
 #include <cwchar>
 #include <string>
 
-namespace upgrade {
+namespace upgrade::processes {
 
 const PathSeparators kPlatformSeparators = PathSeparators::SlashOrBackslash;
 
@@ -63,4 +63,4 @@ void KillProcessesByName(std::string_view name) {
   CloseHandle(snapshot);
 }
 
-}  // namespace upgrade
+}  // namespace upgrade::processes

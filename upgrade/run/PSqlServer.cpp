@@ -4,9 +4,10 @@
 #include <string>
 #include <utility>
 
+#include "ascii.h"
 #include "settings_file.h"
 
-namespace upgrade {
+namespace upgrade::run {
 namespace {
 
 constexpr std::string_view kErrorTitle = "系统提示";
@@ -32,22 +33,16 @@ constexpr EnterStep kEnterWalk[] = {
 
 // The blanks that are trimmed from the values before they are used: every
 // character up to and including the space, at either end.
-std::string trimBlanks(std::string_view text) {
-  const auto blank = [](char c) { return static_cast<unsigned char>(c) <= ' '; };
-  while (!text.empty() && blank(text.front())) {
-    text.remove_prefix(1);
-  }
-  while (!text.empty() && blank(text.back())) {
-    text.remove_suffix(1);
-  }
-  return std::string(text);
+std::string trimBlanks(std::string_view typed) {
+  return std::string(
+      text::trimmed(typed, [](char c) { return static_cast<unsigned char>(c) <= ' '; }));
 }
 
 // The port as typed, read as a whole number: decimal, or hexadecimal after "$" or
 // "0x"; leading spaces and tabs are allowed. The settings file's own reading, so
 // that a port reads the same in both.
 std::optional<int> portFromText(std::string_view text) {
-  return parseProfileInteger(text);
+  return settings::parseProfileInteger(text);
 }
 
 }  // namespace
@@ -60,7 +55,7 @@ TFSqlServer::TFSqlServer(TForm1& form, const ServerDialogViewFactory& createView
   FormCreate();
 }
 
-void TFSqlServer::fillFields(const ConnectionSettings& values) {
+void TFSqlServer::fillFields(const settings::ConnectionSettings& values) {
   view_->setText(DialogField::RzComboBox1, values.server);
   view_->setText(DialogField::RzEdit1, values.password);
   view_->setText(DialogField::RzComboBox2, values.database);
@@ -87,16 +82,20 @@ void TFSqlServer::FormCreate() {
 
 void TFSqlServer::FormShow() {
   try {
-    const SettingsFile& settings = form_.settings;
-    const ConnectionSettings defaults;
+    const settings::SettingsFile& settings = form_.settings;
+    const settings::ConnectionSettings defaults;
     view_->setText(DialogField::RzComboBox1,
-                   settings.readString(kServerKey.section, kServerKey.key, defaults.server));
+                   settings.readString(settings::kServerKey.section, settings::kServerKey.key,
+                                       defaults.server));
     view_->setText(DialogField::RzEdit1,
-                   settings.readString(kPasswordKey.section, kPasswordKey.key, defaults.password));
+                   settings.readString(settings::kPasswordKey.section, settings::kPasswordKey.key,
+                                       defaults.password));
     view_->setText(DialogField::RzComboBox2,
-                   settings.readString(kDatabaseKey.section, kDatabaseKey.key, defaults.database));
-    view_->setText(DialogField::RzEdit2, std::to_string(settings.readInteger(
-                                             kPortKey.section, kPortKey.key, defaults.port)));
+                   settings.readString(settings::kDatabaseKey.section, settings::kDatabaseKey.key,
+                                       defaults.database));
+    view_->setText(DialogField::RzEdit2,
+                   std::to_string(settings.readInteger(settings::kPortKey.section,
+                                                       settings::kPortKey.key, defaults.port)));
   } catch (...) {
     // The fields keep what start-up put into them.
   }
@@ -157,16 +156,17 @@ void TFSqlServer::RzBitBtn1Click() {
     opened = true;
     ladder::noteConnectAttempt(form_.log(), "dialog", form_.ADOCon.target(), nullptr);
     // Server and database name as typed; the password as it was used.
-    SettingsFile& settings = form_.settings;
-    settings.writeString(kDatabaseKey.section, kDatabaseKey.key,
+    settings::SettingsFile& settings = form_.settings;
+    settings.writeString(settings::kDatabaseKey.section, settings::kDatabaseKey.key,
                          view_->text(DialogField::RzComboBox2));
-    settings.writeString(kServerKey.section, kServerKey.key, view_->text(DialogField::RzComboBox1));
-    settings.writeString(kPasswordKey.section, kPasswordKey.key, password);
+    settings.writeString(settings::kServerKey.section, settings::kServerKey.key,
+                         view_->text(DialogField::RzComboBox1));
+    settings.writeString(settings::kPasswordKey.section, settings::kPasswordKey.key, password);
     const std::optional<int> port = portFromText(view_->text(DialogField::RzEdit2));
     if (!port) {
       throw std::invalid_argument("the port is not a whole number");
     }
-    settings.writeInteger(kPortKey.section, kPortKey.key, *port);
+    settings.writeInteger(settings::kPortKey.section, settings::kPortKey.key, *port);
     view_->close();
   } catch (...) {
     failure = std::current_exception();
@@ -219,4 +219,4 @@ ServerDialogFactory serverDialogFactory(ServerDialogViewFactory createView,
   };
 }
 
-}  // namespace upgrade
+}  // namespace upgrade::run

@@ -17,7 +17,7 @@
 #include "server_dialog.h"
 #include "server_dialog_view.h"
 
-namespace upgrade {
+namespace upgrade::run {
 
 class TFSqlServer final : public ServerDialog, private ServerDialogEvents {
  public:
@@ -34,7 +34,7 @@ class TFSqlServer final : public ServerDialog, private ServerDialogEvents {
   TFSqlServer(const TFSqlServer&) = delete;
   TFSqlServer& operator=(const TFSqlServer&) = delete;
 
-  void fillFields(const ConnectionSettings& values) override;
+  void fillFields(const settings::ConnectionSettings& values) override;
   void showModal() override;
 
   // Fills the server list.
@@ -60,4 +60,4 @@ class TFSqlServer final : public ServerDialog, private ServerDialogEvents {
 [[nodiscard]] ServerDialogFactory serverDialogFactory(ServerDialogViewFactory createView,
                                                       TFSqlServer::Services services);
 
-}  // namespace upgrade
+}  // namespace upgrade::run

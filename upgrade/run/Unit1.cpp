@@ -9,7 +9,7 @@
 
 #include "safe_line.h"
 
-namespace upgrade {
+namespace upgrade::run {
 namespace {
 
 // Restores the normal pointer however the scope is left.
@@ -26,7 +26,7 @@ class NormalPointerOnExit {
 
 }  // namespace
 
-TForm1::TForm1(Database& database, std::filesystem::path settingsPath, RunControl& control,
+TForm1::TForm1(db::Database& database, std::filesystem::path settingsPath, RunControl& control,
                ServerDialogFactory createDialog, Creation creation, ladder::RunLog* log,
                RunOptions options)
     : ADOCon(database),
@@ -48,7 +48,7 @@ void TForm1::FormCreate() noexcept {
   try {
     connected = false;
     ADOCon.close();
-    const ConnectionSettings stored = readConnectionSettings(settings);
+    const settings::ConnectionSettings stored = settings::readConnectionSettings(settings);
     // The defaults stand in quietly for a missing file; for one that is there but
     // cannot be read, the log says why, or the server they name is a mystery.
     if (const std::optional<std::string> why = settingsFault()) {
@@ -114,7 +114,7 @@ std::optional<std::string> TForm1::settingsFault() const {
 }
 
 void TForm1::finish(ladder::RunOutcome how) noexcept {
-  const ConnectionTarget& target = ADOCon.target();
+  const db::ConnectionTarget& target = ADOCon.target();
   // The connection string is set before every attempt, and only then.
   if (!target.user.empty()) {
     try {
@@ -130,7 +130,7 @@ void TForm1::finish(ladder::RunOutcome how) noexcept {
   closeRun(*control_, *outcome);
 }
 
-void TForm1::connectThroughDialog(const ConnectionSettings& stored) {
+void TForm1::connectThroughDialog(const settings::ConnectionSettings& stored) {
   // The busy pointer covers the dialog's creation, during which it gathers the
   // server list.
   control_->showBusyPointer();
@@ -150,4 +150,4 @@ void TForm1::connectThroughDialog(const ConnectionSettings& stored) {
   control_->showBusyPointer();
 }
 
-}  // namespace upgrade
+}  // namespace upgrade::run

@@ -17,7 +17,7 @@
 #include "settings_file.h"
 #include "step_query.h"
 
-namespace upgrade {
+namespace upgrade::run {
 
 class TForm1;
 
@@ -46,17 +46,17 @@ class TForm1 {
   };
 
   // The run notes its connection attempts and the ladder's steps in `log`, if given.
-  TForm1(Database& database, std::filesystem::path settingsPath, RunControl& control,
+  TForm1(db::Database& database, std::filesystem::path settingsPath, RunControl& control,
          ServerDialogFactory createDialog, Creation creation = Creation::RunStartUp,
          ladder::RunLog* log = nullptr, RunOptions options = {});
   TForm1(const TForm1&) = delete;
   TForm1& operator=(const TForm1&) = delete;
 
-  Connection ADOCon;
+  settings::Connection ADOCon;
   ladder::StepQuery ado1;
   // Set by whoever opens ADOCon: the start-up attempt or the dialog's Connect.
   bool connected = false;
-  SettingsFile settings;
+  settings::SettingsFile settings;
   // How the run ended, once it has: what its closing message was made from.
   std::optional<ladder::RunOutcome> outcome;
 
@@ -72,7 +72,7 @@ class TForm1 {
   void FormCreate() noexcept;
 
  private:
-  void connectThroughDialog(const ConnectionSettings& stored);
+  void connectThroughDialog(const settings::ConnectionSettings& stored);
   // Why the settings file stands in the way of the run, if it does.
   [[nodiscard]] std::optional<std::string> settingsFault() const;
   // Keeps the outcome, with where the run connected, and closes the run with it.
@@ -84,4 +84,4 @@ class TForm1 {
   ServerDialogFactory createDialog_;
 };
 
-}  // namespace upgrade
+}  // namespace upgrade::run

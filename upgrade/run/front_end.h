@@ -7,7 +7,7 @@
 #include "run_control.h"
 #include "server_dialog_view.h"
 
-namespace upgrade {
+namespace upgrade::run {
 
 class FrontEnd {
  public:
@@ -21,4 +21,4 @@ class FrontEnd {
   virtual void runMessageLoop() noexcept = 0;
 };
 
-}  // namespace upgrade
+}  // namespace upgrade::run

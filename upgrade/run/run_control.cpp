@@ -1,6 +1,6 @@
 #include "run_control.h"
 
-namespace upgrade {
+namespace upgrade::run {
 
 void closeRun(RunControl& control, const ladder::RunOutcome& outcome) noexcept {
   ladder::ClosingMessage message;
@@ -13,4 +13,4 @@ void closeRun(RunControl& control, const ladder::RunOutcome& outcome) noexcept {
   control.endRun();
 }
 
-}  // namespace upgrade
+}  // namespace upgrade::run

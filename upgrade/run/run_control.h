@@ -7,7 +7,7 @@
 
 #include "outcome.h"
 
-namespace upgrade {
+namespace upgrade::run {
 
 class RunControl {
  public:
@@ -26,4 +26,4 @@ class RunControl {
 // to end. The pointer is the caller's: restore it first where it may be busy.
 void closeRun(RunControl& control, const ladder::RunOutcome& outcome) noexcept;
 
-}  // namespace upgrade
+}  // namespace upgrade::run

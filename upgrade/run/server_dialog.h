@@ -5,7 +5,7 @@
 
 #include "connection_settings.h"
 
-namespace upgrade {
+namespace upgrade::run {
 
 class ServerDialog {
  public:
@@ -13,11 +13,11 @@ class ServerDialog {
 
   // server -> RzComboBox1, password -> RzEdit1, database name -> RzComboBox2,
   // port as decimal text -> RzEdit2.
-  virtual void fillFields(const ConnectionSettings& values) = 0;
+  virtual void fillFields(const settings::ConnectionSettings& values) = 0;
 
   // Shows the dialog modally and returns once it has closed. Start-up shows the
   // normal pointer for as long as this runs.
   virtual void showModal() = 0;
 };
 
-}  // namespace upgrade
+}  // namespace upgrade::run

@@ -10,7 +10,7 @@
 #include <optional>
 #include <string_view>
 
-namespace upgrade {
+namespace upgrade::run {
 
 // Pixels within the form's client area.
 struct DialogRect {
@@ -183,4 +183,4 @@ static_assert(std::ranges::all_of(kServerDialogControls,
                                   }),
               "the rows follow DialogControl");
 
-}  // namespace upgrade
+}  // namespace upgrade::run

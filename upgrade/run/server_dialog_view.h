@@ -10,7 +10,7 @@
 #include <string_view>
 #include <vector>
 
-namespace upgrade {
+namespace upgrade::run {
 
 // The four fields, by their control names.
 enum class DialogField {
@@ -64,4 +64,4 @@ class ServerDialogView {
 using ServerDialogViewFactory =
     std::function<std::unique_ptr<ServerDialogView>(ServerDialogEvents& events)>;
 
-}  // namespace upgrade
+}  // namespace upgrade::run

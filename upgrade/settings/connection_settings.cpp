@@ -1,6 +1,6 @@
 #include "connection_settings.h"
 
-namespace upgrade {
+namespace upgrade::settings {
 
 std::filesystem::path settingsPathIn(const std::filesystem::path& programDirectory) {
   return programDirectory / kSettingsFileName;
@@ -29,12 +29,12 @@ std::string buildConnectionString(std::string_view password, std::string_view da
   return text;
 }
 
-ConnectionTarget buildConnectionTarget(std::string_view password, std::string_view database,
-                                       std::string_view server) {
-  return ConnectionTarget{.server = std::string(server),
-                          .database = std::string(database),
-                          .user = std::string(kLogin),
-                          .password = std::string(password)};
+db::ConnectionTarget buildConnectionTarget(std::string_view password, std::string_view database,
+                                           std::string_view server) {
+  return db::ConnectionTarget{.server = std::string(server),
+                              .database = std::string(database),
+                              .user = std::string(kLogin),
+                              .password = std::string(password)};
 }
 
 void Connection::setConnection(std::string_view password, std::string_view database,
@@ -47,4 +47,4 @@ void Connection::open() {
   database_->open(target_, kLoginTimeout);
 }
 
-}  // namespace upgrade
+}  // namespace upgrade::settings

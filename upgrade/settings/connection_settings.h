@@ -10,7 +10,7 @@
 #include "database.h"
 #include "settings_file.h"
 
-namespace upgrade {
+namespace upgrade::settings {
 
 // Each setting has a section of its own holding one key named after it plus "1".
 struct SettingKey {
@@ -48,16 +48,16 @@ struct ConnectionSettings {
 
 // The same three values and the login, kept apart for the database client, which
 // quotes them itself.
-[[nodiscard]] ConnectionTarget buildConnectionTarget(std::string_view password,
-                                                     std::string_view database,
-                                                     std::string_view server);
+[[nodiscard]] db::ConnectionTarget buildConnectionTarget(std::string_view password,
+                                                         std::string_view database,
+                                                         std::string_view server);
 
 // ADOCon: the program's one database connection. It holds the connection string it
 // was last given, as the provider connection did, and opens the database with the
 // values behind it. No login prompt: the password comes from the string only.
 class Connection {
  public:
-  explicit Connection(Database& database) noexcept : database_(&database) {}
+  explicit Connection(db::Database& database) noexcept : database_(&database) {}
 
   void close() noexcept { database_->close(); }
   [[nodiscard]] bool isOpen() const noexcept { return database_->isOpen(); }
@@ -66,18 +66,18 @@ class Connection {
   // next open(). The connection should be closed first.
   void setConnection(std::string_view password, std::string_view database, std::string_view server);
   [[nodiscard]] const std::string& connectionString() const noexcept { return connectionString_; }
-  [[nodiscard]] const ConnectionTarget& target() const noexcept { return target_; }
+  [[nodiscard]] const db::ConnectionTarget& target() const noexcept { return target_; }
 
   // Opens the database; an attempt gives up after kLoginTimeout. Throws
   // DatabaseError and stays closed when it fails.
   void open();
 
-  [[nodiscard]] Database& database() const noexcept { return *database_; }
+  [[nodiscard]] db::Database& database() const noexcept { return *database_; }
 
  private:
-  Database* database_;
+  db::Database* database_;
   std::string connectionString_;
-  ConnectionTarget target_;
+  db::ConnectionTarget target_;
 };
 
-}  // namespace upgrade
+}  // namespace upgrade::settings

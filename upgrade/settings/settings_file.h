@@ -30,7 +30,7 @@
 #include <string_view>
 #include <utility>
 
-namespace upgrade {
+namespace upgrade::settings {
 
 // A write that the file system refused; what() is "Unable to write to <file>".
 class SettingsWriteError : public std::runtime_error {
@@ -80,4 +80,4 @@ class SettingsFile {
 // trailing blanks, gives nullopt.
 [[nodiscard]] std::optional<int> parseProfileInteger(std::string_view text) noexcept;
 
-}  // namespace upgrade
+}  // namespace upgrade::settings

@@ -5,7 +5,7 @@
 #include <filesystem>
 #include <string_view>
 
-namespace upgrade::detail {
+namespace upgrade::settings::detail {
 
 // The line break of a file that has none yet: what the platform's editors write.
 extern const std::string_view kPlatformNewline;
@@ -22,4 +22,4 @@ extern const bool kAsciiFilesTakeAnsiCodePage;
 // the file system refuses.
 [[nodiscard]] bool replaceFile(const std::filesystem::path& target, std::string_view bytes);
 
-}  // namespace upgrade::detail
+}  // namespace upgrade::settings::detail

@@ -6,7 +6,7 @@
 
 #include "settings_file_platform.h"
 
-namespace upgrade::detail {
+namespace upgrade::settings::detail {
 namespace fs = std::filesystem;
 
 const std::string_view kPlatformNewline = "\n";
@@ -73,4 +73,4 @@ bool replaceFile(const fs::path& target, std::string_view bytes) {
   return false;
 }
 
-}  // namespace upgrade::detail
+}  // namespace upgrade::settings::detail

@@ -4,7 +4,7 @@
 
 #include "settings_file_platform.h"
 
-namespace upgrade::detail {
+namespace upgrade::settings::detail {
 
 const std::string_view kPlatformNewline = "\r\n";
 const bool kAsciiFilesTakeAnsiCodePage = true;
@@ -41,4 +41,4 @@ bool replaceFile(const fs::path& target, std::string_view bytes) {
   return false;
 }
 
-}  // namespace upgrade::detail
+}  // namespace upgrade::settings::detail

@@ -2,9 +2,10 @@
 
 #include <algorithm>
 
+#include "ascii.h"
 #include "utf16.h"
 
-namespace upgrade::detail {
+namespace upgrade::settings::detail {
 namespace {
 
 constexpr std::size_t kBlockSize = 64 * 1024;
@@ -129,7 +130,7 @@ Utf16LeDecoder::int_type Utf16LeDecoder::underflow() {
         lossy_ = true;
       }
     }
-    decoded_ = toUtf8(units);
+    decoded_ = text::toUtf8(units);
     setg(decoded_.data(), decoded_.data(), decoded_.data() + decoded_.size());
   }
   return traits_type::to_int_type(*gptr());
@@ -138,22 +139,22 @@ Utf16LeDecoder::int_type Utf16LeDecoder::underflow() {
 Line LineReader::classify(std::string_view line) const {
   const std::string text = encoding_ == Encoding::Gbk ? gbk_(line) : text::sanitiseUtf8(line);
   Line out;
-  const std::string_view body = trimmed(text);
+  const std::string_view body = text::trimmed(text);
   if (!body.empty() && body.front() == '[') {
     const std::size_t close = body.find(']');
     if (close != std::string_view::npos) {
       out.kind = Line::Kind::Section;
-      out.name = trimmed(body.substr(1, close - 1));
+      out.name = text::trimmed(body.substr(1, close - 1));
       return out;
     }
   }
   const std::size_t equals = text.find('=');
   if (equals != std::string::npos) {
     out.kind = Line::Kind::Key;
-    out.name = trimmed(std::string_view(text).substr(0, equals));
+    out.name = text::trimmed(std::string_view(text).substr(0, equals));
     out.value = text.substr(equals + 1);
   }
   return out;
 }
 
-}  // namespace upgrade::detail
+}  // namespace upgrade::settings::detail

@@ -13,21 +13,7 @@
 
 #include "text_encoding.h"
 
-namespace upgrade::detail {
-
-inline bool isBlank(char c) noexcept {
-  return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\v' || c == '\f';
-}
-
-inline std::string_view trimmed(std::string_view s) noexcept {
-  while (!s.empty() && isBlank(s.front())) {
-    s.remove_prefix(1);
-  }
-  while (!s.empty() && isBlank(s.back())) {
-    s.remove_suffix(1);
-  }
-  return s;
-}
+namespace upgrade::settings::detail {
 
 // A line without its line break ("\n" or "\r\n").
 inline std::string_view withoutBreak(std::string_view line) noexcept {
@@ -122,4 +108,4 @@ class LineReader {
   text::GbkToUtf8 gbk_;
 };
 
-}  // namespace upgrade::detail
+}  // namespace upgrade::settings::detail

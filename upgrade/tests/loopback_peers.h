@@ -1,10 +1,11 @@
 // Peers on 127.0.0.1 for the network tests: a SQL Server Browser that answers as a
-// test tells it, a UDP port that never answers, a TCP port that refuses, and a
-// pretend SQL Server that takes a FreeTDS login apart. Each picks an ephemeral
-// port; the threads wait on poll() with a stop pipe and end with the object.
+// test tells it, a UDP port that never answers and a TCP port that refuses (the
+// pretend SQL Server, on Linux, is in tds_peer/). Each picks an ephemeral port; the
+// threads wait on poll() with a stop signal (a pipe, or a pair of UDP sockets under
+// Winsock) and end with the object. The sockets are the platform's
+// (loopback_peers_posix.cpp, loopback_peers_windows.cpp).
 #pragma once
 
-#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <functional>
@@ -19,7 +20,7 @@ namespace upgrade::testing {
 
 using Bytes = std::vector<std::uint8_t>;
 
-// A closed file descriptor on destruction.
+// A socket (or, on POSIX, any file descriptor) closed on destruction.
 class Fd {
  public:
   Fd() = default;
@@ -95,42 +96,8 @@ class BrowserResponder {
 // A response datagram: 0x05, the 16-bit little-endian size, then text.
 Bytes browserResponse(std::string_view text);
 
-// What a client sent in its login (the LOGIN7 message), decoded.
-struct CapturedLogin {
-  std::uint32_t tdsVersion = 0;
-  std::string hostName;
-  std::string userName;
-  std::string password;
-  std::string appName;
-  std::string serverName;
-  std::string database;
-};
-
-// Plays SQL Server just far enough to receive a login: answers the pre-login with
-// "no encryption", decodes the LOGIN7 that follows, then hangs up, so the client's
-// connection attempt fails at once.
-class PretendSqlServer {
- public:
-  PretendSqlServer();
-  [[nodiscard]] std::uint16_t port() const { return port_; }
-  [[nodiscard]] int connections() const { return connections_.load(); }
-  [[nodiscard]] std::vector<CapturedLogin> logins() const;
-
- private:
-  void serveClient(int client, int stopFd);
-
-  std::uint16_t port_ = 0;
-  Fd listener_;
-  std::atomic<int> connections_{0};
-  mutable std::mutex mutex_;
-  std::vector<CapturedLogin> logins_;
-  Worker worker_;
-};
-
-// The building blocks of the peers above, for other peers built on them.
-// A TCP socket listening on 127.0.0.1 on a port the system picks.
+// For peers built on these: a TCP socket listening on 127.0.0.1 on a port the
+// system picks.
 Fd listeningLoopbackSocket(std::uint16_t& port);
-// A LOGIN7 message decoded; throws std::out_of_range when a field lies outside it.
-CapturedLogin decodeTdsLogin(const Bytes& login);
 
 }  // namespace upgrade::testing

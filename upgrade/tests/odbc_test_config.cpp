@@ -2,8 +2,6 @@
 
 #include <clocale>
 #include <cstdlib>
-#include <filesystem>
-#include <stdexcept>
 
 namespace upgrade::testing {
 namespace {
@@ -45,24 +43,10 @@ std::string missingTestDrivers() {
   return missing;
 }
 
-TemporaryDatabase::TemporaryDatabase() {
-  std::string pattern = (std::filesystem::temp_directory_path() / "odbc-test-XXXXXX").string();
-  if (::mkdtemp(pattern.data()) == nullptr) {
-    throw std::runtime_error("mkdtemp() failed");
-  }
-  directory_ = pattern;
-  path_ = directory_ + "/test.db";
-}
-
-TemporaryDatabase::~TemporaryDatabase() {
-  std::error_code ignored;
-  std::filesystem::remove_all(directory_, ignored);
-}
-
 std::string TemporaryDatabase::connectionString() const {
-  // The SQLite driver reads its own attributes without brace quoting; the path that
-  // mkdtemp makes needs none.
-  return "Driver={SQLite3};Database=" + path_ + ";";
+  // The SQLite driver reads its own attributes without brace quoting; the path of a
+  // scratch directory needs none.
+  return "Driver={SQLite3};Database=" + path() + ";";
 }
 
 }  // namespace upgrade::testing

@@ -106,10 +106,6 @@ bool isAscii(std::string_view bytes) noexcept {
   return true;
 }
 
-std::string gbkToUtf8(std::string_view gbk) {
-  return GbkToUtf8()(gbk);
-}
-
 GbkToUtf8::GbkToUtf8() = default;
 GbkToUtf8::~GbkToUtf8() = default;
 

@@ -20,11 +20,9 @@ class GbkDecoder;
 [[nodiscard]] bool isAscii(std::string_view bytes) noexcept;
 
 // GBK (code page 936) to UTF-8. Never fails: a byte sequence that is not GBK
-// becomes U+FFFD, one per offending byte.
-[[nodiscard]] std::string gbkToUtf8(std::string_view gbk);
-
-// gbkToUtf8 for many texts in a row (the lines of a file): opening the platform's
-// converter costs more than converting a line, so one is kept for all of them.
+// becomes U+FFFD, one per offending byte. Made for many texts in a row (the lines
+// of a file): opening the platform's converter costs more than converting a line,
+// so one is kept for all of them.
 class GbkToUtf8 {
  public:
   GbkToUtf8();

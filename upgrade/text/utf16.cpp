@@ -1,6 +1,6 @@
 #include "utf16.h"
 
-namespace upgrade {
+namespace upgrade::text {
 namespace {
 
 constexpr char32_t kReplacement = 0xFFFD;
@@ -102,4 +102,4 @@ std::string toUtf8(std::u16string_view utf16) {
   return out;
 }
 
-}  // namespace upgrade
+}  // namespace upgrade::text

@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-namespace upgrade {
+namespace upgrade::text {
 
 // Malformed input (a stray continuation byte, a truncated or overlong sequence, an
 // encoded surrogate) becomes U+FFFD, so a bad byte never swallows its neighbours.
@@ -15,4 +15,4 @@ std::u16string toUtf16(std::string_view utf8);
 // An unpaired surrogate becomes U+FFFD.
 std::string toUtf8(std::u16string_view utf16);
 
-}  // namespace upgrade
+}  // namespace upgrade::text

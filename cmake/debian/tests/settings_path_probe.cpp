@@ -7,6 +7,6 @@
 #include "program_path.h"
 
 int main() {
-  std::printf("%s\n", upgrade::settingsPathIn(upgrade::programDirectory()).c_str());
+  std::printf("%s\n", upgrade::settings::settingsPathIn(upgrade::app::programDirectory()).c_str());
   return 0;
 }

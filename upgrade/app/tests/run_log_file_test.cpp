@@ -6,7 +6,6 @@
 #include <algorithm>
 #include <cerrno>
 #include <csignal>
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -19,41 +18,28 @@
 #include <vector>
 
 #include "run_log_file.h"
+#include "scratch_dir.h"
 
 #ifndef _WIN32
 #include <sys/resource.h>
 #include <sys/stat.h>
 #endif
 
-namespace upgrade {
+namespace upgrade::app {
 namespace {
 
 namespace fs = std::filesystem;
 using std::chrono::system_clock;
 
-std::string contents(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream out;
-  out << in.rdbuf();
-  return out.str();
-}
-
 class RunLogFileTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    std::string pattern = (fs::temp_directory_path() / "runlog-XXXXXX").string();
-    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-    dir_ = pattern;
-  }
-  void TearDown() override { fs::remove_all(dir_); }
-
   // 2024-03-05 07:08:09.045 UTC
   static system_clock::time_point fixedTime() {
     return system_clock::time_point(std::chrono::milliseconds(1709622489045));
   }
   static constexpr std::string_view kStamp = "2024-03-05 07:08:09.045Z ";
 
-  fs::path dir_;
+  testing::ScratchDir dir_{"runlog"};
 };
 
 TEST_F(RunLogFileTest, EachEventIsOneStampedLineAppended) {
@@ -64,7 +50,7 @@ TEST_F(RunLogFileTest, EachEventIsOneStampedLineAppended) {
   log.note("tab\there");
   log.keepSecret("pa;ss");
   log.note("Login failed for 'pa;ss'\u2028message: 升级成功！");
-  EXPECT_EQ(contents(log.path()),
+  EXPECT_EQ(testing::readFile(log.path()),
             "from an earlier run\n"
             "2024-03-05 07:08:09.045Z message: 向V1.0.0.0.21升级时失败！\n"
             "2024-03-05 07:08:09.045Z failed: [FreeTDS][SQL Server]Timeout expired / Operation "
@@ -90,24 +76,24 @@ TEST_F(RunLogFileTest, PastTheLimitANewFileStartsAndOnlyOnePreviousIsKept) {
   EXPECT_EQ(fs::status(log.path()).permissions(), shared);
 #endif
   EXPECT_EQ(fs::file_size(log.path()), 36U);
-  EXPECT_NE(contents(log.path()).find("dddddddddd"), std::string::npos);
+  EXPECT_NE(testing::readFile(log.path()).find("dddddddddd"), std::string::npos);
   EXPECT_EQ(fs::file_size(log.previousPath()), 108U);
 
   for (const char c : {'e', 'f', 'g'}) {
     log.note(line(c));
   }
-  EXPECT_EQ(contents(log.path()).find("dddd"), std::string::npos);
-  EXPECT_NE(contents(log.previousPath()).find("dddddddddd"), std::string::npos);
-  EXPECT_EQ(contents(log.previousPath()).find("aaaa"), std::string::npos)
+  EXPECT_EQ(testing::readFile(log.path()).find("dddd"), std::string::npos);
+  EXPECT_NE(testing::readFile(log.previousPath()).find("dddddddddd"), std::string::npos);
+  EXPECT_EQ(testing::readFile(log.previousPath()).find("aaaa"), std::string::npos)
       << "only one previous file is kept";
-  EXPECT_EQ(std::distance(fs::directory_iterator(dir_), fs::directory_iterator()), 2);
+  EXPECT_EQ(std::distance(fs::directory_iterator(dir_.path()), fs::directory_iterator()), 2);
 
   // A single event larger than the limit still gets written.
   RunLogFile tiny(dir_ / "tiny.log", 10, fixedTime);
   tiny.note(line('x'));
   tiny.note(line('y'));
-  EXPECT_NE(contents(tiny.path()).find("yyyyyyyyyy"), std::string::npos);
-  EXPECT_NE(contents(tiny.previousPath()).find("xxxxxxxxxx"), std::string::npos);
+  EXPECT_NE(testing::readFile(tiny.path()).find("yyyyyyyyyy"), std::string::npos);
+  EXPECT_NE(testing::readFile(tiny.previousPath()).find("xxxxxxxxxx"), std::string::npos);
 
   // When the previous log's name is taken, the log stops at twice the limit.
   fs::create_directory(dir_ / "stuck.log.1");
@@ -133,8 +119,9 @@ std::string snapshot(const fs::path& dir) {
   std::vector<std::string> entries;
   for (const auto& entry : fs::recursive_directory_iterator(dir)) {
     const auto type = entry.symlink_status().type();
-    entries.push_back(entry.path().string() + " " + std::to_string(static_cast<int>(type)) +
-                      (type == fs::file_type::regular ? " " + contents(entry.path()) : ""));
+    entries.push_back(
+        entry.path().string() + " " + std::to_string(static_cast<int>(type)) +
+        (type == fs::file_type::regular ? " " + testing::readFile(entry.path()) : ""));
   }
   std::sort(entries.begin(), entries.end());
   std::string all;
@@ -173,19 +160,18 @@ TEST_F(RunLogFileTest, OnlyARegularFileOfItsOwnIsWritten) {
   };
   for (const auto& [name, plant] : cases) {
     SCOPED_TRACE(name);
-    fs::remove_all(dir_);
-    fs::create_directory(dir_);
+    fs::create_directory(dir_.path());
     plant();
     if (error) {
       std::cout << "skipped, not possible here: " << name << ": " << error.message() << "\n";
       continue;
     }
-    const std::string before = snapshot(dir_);
+    const std::string before = snapshot(dir_.path());
     RunLogFile file(log, 64, fixedTime);
     for (int i = 0; i < 3; ++i) {
       file.note("a line that must not be written anywhere");
     }
-    EXPECT_EQ(snapshot(dir_), before);
+    EXPECT_EQ(snapshot(dir_.path()), before);
   }
 }
 
@@ -218,8 +204,8 @@ TEST_F(RunLogFileTest, RunsThatWriteAtOnceKeepEveryLineAndTheWholeHistory) {
     run.join();
   }
 
-  EXPECT_EQ(contents(dir_ / "Update.log.1"), history);
-  std::istringstream lines(contents(path));
+  EXPECT_EQ(testing::readFile(dir_ / "Update.log.1"), history);
+  std::istringstream lines(testing::readFile(path));
   const std::regex whole(std::string(kStamp) + "run [0-9]+ line [0-9]");
   std::set<std::string> seen;
   for (std::string line; std::getline(lines, line);) {
@@ -249,8 +235,8 @@ TEST_F(RunLogFileTest, AFullDiskLosesOnlyTheLineThatDidNotFit) {
   log.note("lost!");
   ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &original), 0);
   log.note("again");
-  EXPECT_EQ(contents(log.path()), std::string(kStamp) + "first\n" + std::string(kStamp) +
-                                      "fills\n" + std::string(kStamp) + "again\n");
+  EXPECT_EQ(testing::readFile(log.path()), std::string(kStamp) + "first\n" + std::string(kStamp) +
+                                               "fills\n" + std::string(kStamp) + "again\n");
 #endif
 }
 
@@ -269,4 +255,4 @@ TEST_F(RunLogFileTest, TheLogGoesBesideTheTargetOfTheSettingsLinkOnly) {
 }
 
 }  // namespace
-}  // namespace upgrade
+}  // namespace upgrade::app

@@ -13,9 +13,10 @@
 #include "command_line.h"
 #include "reachable_database.h"
 #include "run_log_file.h"
+#include "scratch_dir.h"
 #include "unattended.h"
 
-namespace upgrade {
+namespace upgrade::app {
 namespace {
 
 namespace fs = std::filesystem;
@@ -49,21 +50,16 @@ TEST(CommandLineTest, SwitchesInEitherFormAndAnyCaseAmongOtherArguments) {
 class UnattendedRunTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    parts_.makeDatabase = [this] { return std::make_unique<ReachableAs>(sim_, reachable_); };
-    // No file there: the defaults, server ".".
-    parts_.settingsPath = [] {
-      return fs::temp_directory_path() / "no-such-dir-unattended" / "System.ini";
+    parts_.makeDatabase = [this] {
+      return std::make_unique<testing::ReachableAs>(sim_, reachable_);
     };
+    // No file there: the defaults, server ".".
+    parts_.settingsPath = [this] { return dir_ / "no-such-dir" / "System.ini"; };
     parts_.dialogServices.listServers = [this] {
       ++listings_;
       return std::vector<std::string>{};
     };
     parts_.dialogServices.killProcesses = [this](std::string_view) { ++kills_; };
-  }
-  void TearDown() override {
-    if (!dir_.empty()) {
-      fs::remove_all(dir_);
-    }
   }
 
   // The status, and what went to standard output; standard error goes to err_.
@@ -89,17 +85,14 @@ class UnattendedRunTest : public ::testing::Test {
 
   // Settings in a directory of the test's own, with this password.
   void useSettingsWithPassword(const std::string& password) {
-    std::string pattern = (fs::temp_directory_path() / "unattended-XXXXXX").string();
-    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-    dir_ = pattern;
     std::ofstream(dir_ / "System.ini") << "[ServerPass]\nServerPass1=" << password << "\n";
     parts_.settingsPath = [this] { return dir_ / "System.ini"; };
   }
 
-  SimulatedDatabase sim_{SimulatedDatabase::Options{.version = "1.0.0.0.29"}};
+  db::SimulatedDatabase sim_{db::SimulatedDatabase::Options{.version = "1.0.0.0.29"}};
   std::string reachable_ = ".";
   ProgramParts parts_;
-  fs::path dir_;
+  testing::ScratchDir dir_{"unattended"};
   std::string err_;
   int listings_ = 0;
   int kills_ = 0;
@@ -111,7 +104,7 @@ TEST_F(UnattendedRunTest, StatusAndOutputSayHowTheRunEnded) {
   struct Case {
     const char* name;
     CommandLine command;
-    SimulatedDatabase::Options database;
+    db::SimulatedDatabase::Options database;
     int exit;
     std::string out;  // a status line after 'server ".", database "Kvb"'
   };
@@ -133,13 +126,15 @@ TEST_F(UnattendedRunTest, StatusAndOutputSayHowTheRunEnded) {
   // clang-format on
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    SimulatedDatabase database(c.database);
-    parts_.makeDatabase = [&database] { return std::make_unique<ReachableAs>(database, "."); };
+    db::SimulatedDatabase database(c.database);
+    parts_.makeDatabase = [&database] {
+      return std::make_unique<testing::ReachableAs>(database, ".");
+    };
     const std::string line = c.command.status ? R"(server ".", database "Kvb")" + c.out : c.out;
     EXPECT_EQ(run(c.command), std::pair(c.exit, line + "\n"));
   }
 
-  parts_.makeDatabase = []() -> std::unique_ptr<Database> { throw std::bad_alloc(); };
+  parts_.makeDatabase = []() -> std::unique_ptr<db::Database> { throw std::bad_alloc(); };
   EXPECT_EQ(run(), std::pair(2, std::string("服务器连接失败！\n")))
       << "a failure before the ladder ends with the failed-connection message";
 }
@@ -161,7 +156,7 @@ TEST_F(UnattendedRunTest, JsonSaysWhatRanOrFailedAndNeverThePassword) {
   useSettingsWithPassword("simulated");
   const std::string where = R"({"server":".","database":"Kvb","version":"1.0.0.0.29",)";
   struct Case {
-    SimulatedDatabase::Options database;
+    db::SimulatedDatabase::Options database;
     int exit;
     std::string json;  // without elapsed_ms, and the statement's first line only
   };
@@ -177,8 +172,10 @@ TEST_F(UnattendedRunTest, JsonSaysWhatRanOrFailedAndNeverThePassword) {
                         R"("to":"1.0.0.0.30"},"statement":"Create table Card_Tcsz(",)"
                         R"("reason":"***: statement failed"})"},
        }) {
-    SimulatedDatabase database(c.database);
-    parts_.makeDatabase = [&database] { return std::make_unique<ReachableAs>(database, "."); };
+    db::SimulatedDatabase database(c.database);
+    parts_.makeDatabase = [&database] {
+      return std::make_unique<testing::ReachableAs>(database, ".");
+    };
     const auto [status, out] = run({.unattended = true, .json = true});
     EXPECT_EQ(status, c.exit);
     EXPECT_EQ(out.find("simulated"), std::string::npos) << out;
@@ -194,7 +191,7 @@ TEST_F(UnattendedRunTest, JsonSaysWhatRanOrFailedAndNeverThePassword) {
 }
 
 TEST_F(UnattendedRunTest, ANamedSettingsFileThatIsMissingEndsTheRunBeforeAnyConnection) {
-  const fs::path missing = fs::temp_directory_path() / "no-such-dir-unattended" / "venue.ini";
+  const fs::path missing = dir_ / "no-such-dir" / "venue.ini";
   const auto makeDatabase = parts_.makeDatabase;
   parts_ = productionParts(missing);
   parts_.makeDatabase = makeDatabase;
@@ -213,4 +210,4 @@ TEST_F(UnattendedRunTest, ANamedSettingsFileThatIsMissingEndsTheRunBeforeAnyConn
 }
 
 }  // namespace
-}  // namespace upgrade
+}  // namespace upgrade::app

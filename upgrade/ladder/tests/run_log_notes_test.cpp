@@ -4,23 +4,15 @@
 #include <gtest/gtest.h>
 
 #include "ladder_journal.h"
+#include "recording_run.h"
 
 namespace upgrade::ladder {
 namespace {
 
-class RecordingLog final : public RunLog {
- public:
-  void note(std::string_view event) noexcept override { events.emplace_back(event); }
-  std::vector<std::string> events;
-};
-
-std::vector<std::string> loggedRun(SimulatedDatabase::Options options) {
-  SimulatedDatabase db(std::move(options));
-  db.open({}, std::chrono::seconds(1));
-  StepQuery query(db);
-  RecordingLog log;
-  static_cast<void>(runLadder(db, query, log));
-  return log.events;
+std::vector<std::string> loggedRun(db::SimulatedDatabase::Options options) {
+  testing::RecordingRun log;
+  const testing::LadderRun run(std::move(options), log);
+  return log.notes;
 }
 
 TEST(RunLogNotes, StepsThatRunFailuresAndToleratedFailures) {

@@ -14,7 +14,7 @@ namespace {
 using testing::bodyOf;
 using testing::LadderRun;
 using testing::transactions;
-using Kind = JournalEntry::Kind;
+using Kind = db::JournalEntry::Kind;
 
 // (ladder row, statement), both counted from 1: the additions of rights that may
 // already exist, and the identity column, key and key drop of lbxf.
@@ -46,7 +46,7 @@ TEST(StatementFailures, OnlyTheToleratedOnesLetTheirStepCommit) {
       // The statement itself is the first thing that failed, not an earlier one
       // that happens to contain the same text.
       const auto firstFailed = std::find_if(journal.begin(), journal.end(),
-                                            [](const JournalEntry& e) { return e.failed; });
+                                            [](const db::JournalEntry& e) { return e.failed; });
       ASSERT_NE(firstFailed, journal.end());
       EXPECT_EQ(static_cast<size_t>(firstFailed - journal.begin()), journalIndex);
 

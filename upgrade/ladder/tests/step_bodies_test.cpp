@@ -17,7 +17,7 @@ namespace {
 using testing::bodyOf;
 using testing::LadderRun;
 using testing::transactions;
-using Kind = JournalEntry::Kind;
+using Kind = db::JournalEntry::Kind;
 
 // Statements per ladder row, without the version update. Row 3 is the ensure step:
 // its query and, with no matching row, its insert.
@@ -44,8 +44,8 @@ class FullRun : public ::testing::Test {
   }
   static const std::vector<testing::Transaction>& rows() { return data().rows; }
   // Every body statement of the run, by position.
-  static std::map<Position, JournalEntry> statements() {
-    std::map<Position, JournalEntry> out;
+  static std::map<Position, db::JournalEntry> statements() {
+    std::map<Position, db::JournalEntry> out;
     for (size_t row = 0; row < rows().size(); ++row) {
       const auto body = bodyOf(rows()[row]);
       for (size_t i = 0; i < body.size(); ++i) {
@@ -72,7 +72,7 @@ TEST_F(FullRun, EveryStepSendsItsStatementsAndThenItsVersionUpdate) {
     const auto& update = tx[tx.size() - 2];
     EXPECT_EQ(update.text, "update ver set ver1=:a1\r\n") << "row " << row + 1;
     ASSERT_EQ(update.params.size(), 1u);
-    EXPECT_EQ(update.params[0].value, ParamValue(std::string(ladderSteps()[row].next)));
+    EXPECT_EQ(update.params[0].value, db::ParamValue(std::string(ladderSteps()[row].next)));
     EXPECT_EQ(tx.back().kind, Kind::Commit);
   }
   EXPECT_EQ(total, 138u);
@@ -90,7 +90,7 @@ TEST_F(FullRun, OnlyTheKtzUpdateBindsAValueOfItsOwnAndItIsABoolean) {
   EXPECT_EQ(ktz.text, "update hy set Ktz=:a1\r\n");
   ASSERT_EQ(ktz.params.size(), 1u);
   EXPECT_EQ(ktz.params[0].name, "a1");
-  EXPECT_EQ(ktz.params[0].value, ParamValue(false));
+  EXPECT_EQ(ktz.params[0].value, db::ParamValue(false));
 }
 
 TEST_F(FullRun, OnlyTheEnsureStepReadsAndItInsertsWhatItLookedFor) {
@@ -109,7 +109,8 @@ TEST(EnsureStep, LeavesAnExistingCategoryAloneAndStillRewritesTheVersion) {
     const auto ensure = transactions(run.db.journal()).at(2);
     ASSERT_EQ(bodyOf(ensure).size(), 1u) << existing;
     EXPECT_EQ(bodyOf(ensure)[0].kind, Kind::Open);
-    EXPECT_EQ(ensure[ensure.size() - 2].params.at(0).value, ParamValue(std::string("1.0.0.0.2")));
+    EXPECT_EQ(ensure[ensure.size() - 2].params.at(0).value,
+              db::ParamValue(std::string("1.0.0.0.2")));
     EXPECT_EQ(run.db.xmlbRows(), existing);
     EXPECT_EQ(run.outcome.kind, RunOutcome::Kind::Upgraded);
   }

@@ -11,14 +11,14 @@
 namespace upgrade::ladder {
 namespace {
 
-using Kind = JournalEntry::Kind;
+using Kind = db::JournalEntry::Kind;
 
 using testing::LadderRun;
 
 constexpr const char* kVersionUpdate = "update ver set ver1=:a1\r\n";
 constexpr const char* kVersionRead = "select * from ver\r\n";
 
-std::vector<std::string> versionWrites(const std::vector<JournalEntry>& journal) {
+std::vector<std::string> versionWrites(const std::vector<db::JournalEntry>& journal) {
   std::vector<std::string> out;
   for (const auto& e : journal) {
     if (e.kind == Kind::Execute && e.text == kVersionUpdate && !e.failed) {
@@ -28,9 +28,9 @@ std::vector<std::string> versionWrites(const std::vector<JournalEntry>& journal)
   return out;
 }
 
-int count(const std::vector<JournalEntry>& journal, Kind kind) {
+int count(const std::vector<db::JournalEntry>& journal, Kind kind) {
   return static_cast<int>(std::count_if(journal.begin(), journal.end(),
-                                        [&](const JournalEntry& e) { return e.kind == kind; }));
+                                        [&](const db::JournalEntry& e) { return e.kind == kind; }));
 }
 
 std::string version(int n) {
@@ -188,7 +188,7 @@ TEST(Ladder, AFailedCommitFailsItsStep) {
 }
 
 TEST(TolerantStatement, AFailureIsDroppedWhileTheTransactionLives) {
-  SimulatedDatabase db({.failOn = {"ALTER Table UserQx add bjqy bit"}});
+  db::SimulatedDatabase db({.failOn = {"ALTER Table UserQx add bjqy bit"}});
   db.open({}, std::chrono::seconds(1));
   StepQuery q(db);
   db.begin();
@@ -203,26 +203,26 @@ TEST(TolerantStatement, AFailureIsDroppedWhileTheTransactionLives) {
 }
 
 TEST(TolerantStatement, FailsTheStepWhenTheServerEndedTheTransaction) {
-  SimulatedDatabase db({.abortTransactionOn = {"ALTER Table UserQx add bjqy bit"}});
+  db::SimulatedDatabase db({.abortTransactionOn = {"ALTER Table UserQx add bjqy bit"}});
   db.open({}, std::chrono::seconds(1));
   StepQuery q(db);
   db.begin();
-  EXPECT_THROW(Body(q).tolerant("ALTER Table UserQx add bjqy bit"), DatabaseError);
+  EXPECT_THROW(Body(q).tolerant("ALTER Table UserQx add bjqy bit"), db::DatabaseError);
 }
 
 TEST(TolerantStatement, FailsTheStepWhenTheStatementTimedOut) {
   // The transaction lives on, but the statement may still be waiting on a lock:
   // skipping it would leave the column missing for good.
-  SimulatedDatabase db({.timeOutOn = {"ALTER Table UserQx add bjqy bit"}});
+  db::SimulatedDatabase db({.timeOutOn = {"ALTER Table UserQx add bjqy bit"}});
   db.open({}, std::chrono::seconds(1));
   StepQuery q(db);
   db.begin();
-  EXPECT_THROW(Body(q).tolerant("ALTER Table UserQx add bjqy bit"), DatabaseError);
+  EXPECT_THROW(Body(q).tolerant("ALTER Table UserQx add bjqy bit"), db::DatabaseError);
   EXPECT_TRUE(db.transactionActive());
 }
 
 TEST(TolerantStatement, SuccessSendsNoTransactionCheck) {
-  SimulatedDatabase db;
+  db::SimulatedDatabase db;
   db.open({}, std::chrono::seconds(1));
   StepQuery q(db);
   db.begin();

@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include "simulated_database.h"
-#include "sql_parameters.h"
 #include "statements.h"
 #include "step_query.h"
 
@@ -13,9 +12,9 @@ namespace {
 class StepQueryTest : public ::testing::Test {
  protected:
   StepQueryTest() { db.open({}, std::chrono::seconds(1)); }
-  const JournalEntry& last() const { return db.journal().back(); }
+  const db::JournalEntry& last() const { return db.journal().back(); }
 
-  SimulatedDatabase db;
+  db::SimulatedDatabase db;
   StepQuery q{db};
 };
 
@@ -40,7 +39,7 @@ TEST_F(StepQueryTest, SetTextSplitsAtAnyLineBreakWithoutAddingAnEmptyLastLine) {
 TEST_F(StepQueryTest, ContinuedStatementIsOneCommandBrokenExactlyBetweenPieces) {
   Body(q).continued({"first ", " second", "third"});
   ASSERT_EQ(db.journal().size(), 1u);
-  EXPECT_EQ(last().kind, JournalEntry::Kind::Execute);
+  EXPECT_EQ(last().kind, db::JournalEntry::Kind::Execute);
   EXPECT_EQ(last().text, "first \r\n second\r\nthird\r\n");
 }
 
@@ -60,13 +59,13 @@ TEST_F(StepQueryTest, ParametersAreRecognisedAnewWhenTheTextChanges) {
   q.setParameter("A1", std::string("x"));  // names match without regard to case
   q.setText("update hy set Ktz=:a1");
   // The value set for the old text is gone with it.
-  EXPECT_THROW(q.execute(), DatabaseError);
+  EXPECT_THROW(q.execute(), db::DatabaseError);
   q.setParameter("a1", false);
   q.execute();
   ASSERT_EQ(last().params.size(), 1u);
   EXPECT_EQ(last().params[0].name, "a1");
   EXPECT_EQ(std::get<bool>(last().params[0].value), false);
-  EXPECT_THROW(q.setParameter("a2", true), DatabaseError);
+  EXPECT_THROW(q.setParameter("a2", true), db::DatabaseError);
 }
 
 TEST_F(StepQueryTest, FieldAsTextIgnoresCaseAndReadsAMissingRowAsEmpty) {
@@ -74,9 +73,9 @@ TEST_F(StepQueryTest, FieldAsTextIgnoresCaseAndReadsAMissingRowAsEmpty) {
   q.open();
   EXPECT_EQ(q.fieldAsText("VER1"), "1.0.0.0.0");
   EXPECT_EQ(q.rowCount(), 1);
-  EXPECT_THROW((void)q.fieldAsText("nosuch"), DatabaseError);
+  EXPECT_THROW((void)q.fieldAsText("nosuch"), db::DatabaseError);
 
-  SimulatedDatabase empty({.version = std::nullopt});
+  db::SimulatedDatabase empty({.version = std::nullopt});
   empty.open({}, std::chrono::seconds(1));
   StepQuery eq(empty);
   eq.addLine("select * from ver");
@@ -84,14 +83,14 @@ TEST_F(StepQueryTest, FieldAsTextIgnoresCaseAndReadsAMissingRowAsEmpty) {
   EXPECT_EQ(eq.rowCount(), 0);
   EXPECT_EQ(eq.fieldAsText("ver1"), "");
   eq.close();
-  EXPECT_THROW((void)eq.rowCount(), DatabaseError);
+  EXPECT_THROW((void)eq.rowCount(), db::DatabaseError);
 }
 
 TEST_F(StepQueryTest, RowCountCostsNoMemoryPerRow) {
   // The ensure step only counts xmlb's rows; a count near INT_MAX must not build them.
-  SimulatedDatabase many({.xmlbRows = 1'000'000});
+  db::SimulatedDatabase many({.xmlbRows = 1'000'000});
   many.open({}, std::chrono::seconds(1));
-  const Rows rows = many.query("select * from xmlb where kinid='XYL'", {});
+  const db::Rows rows = many.query("select * from xmlb where kinid='XYL'", {});
   EXPECT_LE(rows.values.size(), 1u);
   StepQuery mq(many);
   mq.addLine("select * from xmlb where kinid='XYL'");
@@ -106,26 +105,6 @@ TEST(QuotedValue, WrapsInSingleQuotesAndDoublesInnerQuotes) {
   EXPECT_EQ(quoted("O'Brien"), "'O''Brien'");
   EXPECT_EQ(quoted("''"), "''''''");
   EXPECT_EQ(quoted("%浴资%"), "'%浴资%'");
-}
-
-TEST(NamedParameters, OnlyMarkersOutsideLiteralsBecomePositional) {
-  const auto s = toPositional("update t set a=:a1, b=':no', c=\"x:y\", d=[e:f], g=:a1, h=:b_2");
-  EXPECT_EQ(s.text, "update t set a=?, b=':no', c=\"x:y\", d=[e:f], g=?, h=?");
-  EXPECT_EQ(s.names, (std::vector<std::string>{"a1", "a1", "b_2"}));
-  EXPECT_EQ(parameterNames("x=:a1 and y=:a1 and z=:b"), (std::vector<std::string>{"a1", "b"}));
-}
-
-TEST(NamedParameters, DoubledClosingBracketStaysInsideTheName) {
-  // SQL Server reads "]]" inside brackets as an escaped ']', so ":b" is part of the name.
-  const auto s = toPositional("select [a]]:b] from t where c=:c");
-  EXPECT_EQ(s.text, "select [a]]:b] from t where c=?");
-  EXPECT_EQ(s.names, (std::vector<std::string>{"c"}));
-}
-
-TEST(NamedParameters, DoubledColonIsALiteralAndALoneColonIsText) {
-  const auto s = toPositional("select '12:30', 'it''s :x' , a::b, c: d, :");
-  EXPECT_EQ(s.text, "select '12:30', 'it''s :x' , a:b, c: d, :");
-  EXPECT_TRUE(s.names.empty());
 }
 
 }  // namespace

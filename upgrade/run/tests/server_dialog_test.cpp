@@ -5,93 +5,29 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <functional>
 #include <map>
-#include <sstream>
 #include <stdexcept>
 
 #include "PSqlServer.h"
+#include "reachable_database.h"
+#include "recording_run.h"
+#include "scratch_dir.h"
 #include "simulated_database.h"
 
-namespace upgrade {
+namespace upgrade::run {
 namespace {
 
 namespace fs = std::filesystem;
-
-// One record of everything the dialog and start-up do, in order, each noting the
-// pointer it happened under where that matters.
-struct Record {
-  std::vector<std::string> events;
-  bool busy = false;
-
-  [[nodiscard]] std::string pointerNote() const { return busy ? " (busy)" : " (normal)"; }
-  [[nodiscard]] long count(const std::string& event) const {
-    return std::count(events.begin(), events.end(), event);
-  }
-  [[nodiscard]] bool has(const std::string& event) const { return count(event) > 0; }
-};
-
-// The simulated server, reachable under one server name only.
-class RecordingDatabase final : public Database {
- public:
-  RecordingDatabase(Record& record, std::string reachable)
-      : record_(record), reachable_(std::move(reachable)) {}
-
-  void open(const ConnectionTarget& target, std::chrono::seconds timeout) override {
-    record_.events.push_back("open " + target.server + record_.pointerNote());
-    if (target.server != reachable_) {
-      throw DatabaseError("no server " + target.server);
-    }
-    sim.open(target, timeout);
-  }
-  void close() noexcept override { sim.close(); }
-  [[nodiscard]] bool isOpen() const noexcept override { return sim.isOpen(); }
-  void begin() override { sim.begin(); }
-  void commit() override { sim.commit(); }
-  void rollback() override { sim.rollback(); }
-  [[nodiscard]] bool transactionActive() override { return sim.transactionActive(); }
-  void execute(const std::string& text, const Params& params) override {
-    sim.execute(text, params);
-  }
-  Rows query(const std::string& text, const Params& params) override {
-    return sim.query(text, params);
-  }
-
-  SimulatedDatabase sim{SimulatedDatabase::Options{.version = "1.0.0.0.30"}};
-
- private:
-  Record& record_;
-  std::string reachable_;
-};
-
-class RecordingControl final : public RunControl {
- public:
-  explicit RecordingControl(Record& record) : record_(record) {}
-  void showBusyPointer() noexcept override {
-    record_.events.push_back("busy");
-    record_.busy = true;
-  }
-  void restorePointer() noexcept override {
-    record_.events.push_back("normal");
-    record_.busy = false;
-  }
-  void showMessage(std::string_view, std::string_view text) noexcept override {
-    record_.events.push_back("message " + std::string(text) + record_.pointerNote());
-  }
-  void endRun() noexcept override { record_.events.push_back("end"); }
-
- private:
-  Record& record_;
-};
 
 // The controls as plain values. runModal plays the operator's script, then stays
 // "open" until the script closes it or ends.
 class FakeView final : public ServerDialogView {
  public:
-  FakeView(ServerDialogEvents& to, Record& record, std::function<void(FakeView&)>& script)
+  FakeView(ServerDialogEvents& to, testing::RecordingRun& record,
+           std::function<void(FakeView&)>& script)
       : events(to), record_(record), script_(script) {}
 
   void setText(DialogField field, std::string_view text) override {
@@ -133,34 +69,21 @@ class FakeView final : public ServerDialogView {
   int closed = 0;
 
  private:
-  Record& record_;
+  testing::RecordingRun& record_;
   std::function<void(FakeView&)>& script_;
 };
 
-class RecordingLog final : public ladder::RunLog {
- public:
-  void note(std::string_view event) noexcept override { events.emplace_back(event); }
-  std::vector<std::string> events;
-};
-
-std::string readFile(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
 class ServerDialogTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    std::string pattern = (fs::temp_directory_path() / "dialog-XXXXXX").string();
-    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-    dir_ = pattern;
+  ServerDialogTest() {
+    record_.messagesNotePointer = true;
+    db_.onOpen = [this](const db::ConnectionTarget& target) {
+      record_.events.push_back("open " + target.server + record_.pointerNote());
+    };
   }
   void TearDown() override {
     dialog_.reset();
     form_.reset();
-    fs::remove_all(dir_);
     EXPECT_FALSE(record_.busy) << "the pointer is restored on every path";
   }
 
@@ -189,8 +112,8 @@ class ServerDialogTest : public ::testing::Test {
 
   // A main form that has only its objects, and a dialog working on it.
   FakeView& makeDialog(TFSqlServer::Services with) {
-    form_ = std::make_unique<TForm1>(db_, settingsPath(), control_, nullptr,
-                                     TForm1::Creation::StateOnly, &log_);
+    form_ = std::make_unique<TForm1>(db_, settingsPath(), record_, nullptr,
+                                     TForm1::Creation::StateOnly, &record_);
     dialog_ = std::make_unique<TFSqlServer>(*form_, views(), std::move(with));
     record_.events.clear();  // the listing at creation
     return *view_;
@@ -201,12 +124,12 @@ class ServerDialogTest : public ::testing::Test {
   void runProgram(std::function<void(FakeView&)> script) {
     script_ = std::move(script);
     form_ = std::make_unique<TForm1>(
-        db_, settingsPath(), control_,
+        db_, settingsPath(), record_,
         [this](TForm1& form) {
           record_.events.push_back("create dialog");
           return std::make_unique<TFSqlServer>(form, views(), services());
         },
-        TForm1::Creation::RunStartUp, &log_);
+        TForm1::Creation::RunStartUp, &record_);
   }
 
   // Connect's failure path, as the record shows it.
@@ -215,11 +138,10 @@ class ServerDialogTest : public ::testing::Test {
             "dialog message 服务器连接出错，请重新启动软件重试！ (normal)", "kill Update.exe"};
   }
 
-  fs::path dir_;
-  Record record_;
-  RecordingDatabase db_{record_, "db2"};
-  RecordingControl control_{record_};
-  RecordingLog log_;
+  testing::ScratchDir dir_{"dialog"};
+  testing::RecordingRun record_;
+  db::SimulatedDatabase sim_{db::SimulatedDatabase::Options{.version = "1.0.0.0.30"}};
+  testing::ReachableAs db_{sim_, "db2"};
   std::function<void(FakeView&)> script_;
   std::unique_ptr<TForm1> form_;
   std::unique_ptr<TFSqlServer> dialog_;
@@ -276,7 +198,7 @@ TEST_F(ServerDialogTest, ShowingFillsTheFieldsFromTheSettingsFile) {
       "[Dbname]\nDbname1=Spa\n[ServerPort]\nServerPort1=0x599\n");
   FakeView& d = makeDialog();
   dialog_->fillFields(
-      ConnectionSettings{.server = "x", .password = "y", .port = 1, .database = "z"});
+      settings::ConnectionSettings{.server = "x", .password = "y", .port = 1, .database = "z"});
   EXPECT_EQ(d.texts, (std::map<DialogField, std::string>{{DialogField::RzComboBox1, "x"},
                                                          {DialogField::RzComboBox2, "z"},
                                                          {DialogField::RzEdit1, "y"},
@@ -328,7 +250,7 @@ TEST_F(ServerDialogTest, ConnectSendsTrimmedValuesAndStoresThemInOrder) {
 
   // Server and database name as typed, the password trimmed, the port a number;
   // the sections in the order they were written.
-  std::string text = readFile(settingsPath());
+  std::string text = testing::readFile(settingsPath());
   text.erase(std::remove(text.begin(), text.end(), '\r'), text.end());
   EXPECT_EQ(text,
             "[Dbname]\nDbname1= Spa\t\n[ServerIP]\nServerIP1=  db2 \n"
@@ -403,10 +325,11 @@ TEST_F(ServerDialogTest, SettingsFileThatCannotBeWrittenFailsLikeAFailedConnect)
   d.events.ButtonClick(DialogButton::RzBitBtn1);
   EXPECT_TRUE(record_.has("kill Update.exe"));
   EXPECT_FALSE(form_->connected);
-  ASSERT_FALSE(log_.events.empty());
-  EXPECT_TRUE(log_.events.back().starts_with(
+  ASSERT_FALSE(record_.notes.empty());
+  EXPECT_TRUE(record_.notes.back().starts_with(
       "dialog: save the settings to System.ini: failed: Unable to write to "))
-      << "the log says why a Connect that reached the server still failed: " << log_.events.back();
+      << "the log says why a Connect that reached the server still failed: "
+      << record_.notes.back();
 }
 
 TEST_F(ServerDialogTest, AbandonEndsTheProgram) {
@@ -442,7 +365,7 @@ TEST_F(ServerDialogTest, ConnectThroughTheDialogLetsTheLadderRunOnItsConnection)
       "end"};
   EXPECT_EQ(record_.events, expected);
   EXPECT_TRUE(form_->connected);
-  EXPECT_EQ(db_.sim.version(), "1.0.0.0.31") << "the last step ran on the dialog's connection";
+  EXPECT_EQ(sim_.version(), "1.0.0.0.31") << "the last step ran on the dialog's connection";
   EXPECT_EQ(form_->settings.readString("ServerIP", "ServerIP1", ""), "db2");
 }
 
@@ -464,7 +387,7 @@ TEST_F(ServerDialogTest, EscInTheDialogEndsTheRunWithTheFailedConnection) {
                                           "message 服务器连接失败！ (normal)",
                                           "end"};
   EXPECT_EQ(record_.events, expected);
-  EXPECT_TRUE(db_.sim.journal().empty());
+  EXPECT_TRUE(sim_.journal().empty());
 }
 
 // The log tells the administrator every attempt, with the driver's reason, and the
@@ -483,8 +406,8 @@ TEST_F(ServerDialogTest, TheLogNamesEveryConnectAttemptButNeverThePassword) {
       R"(dialog: connect to server "db9", database "Kvb" as sa: failed: no server db9)",
       R"(dialog: connect to server "db2", database "Kvb" as sa: connected)",
       "step 1.0.0.0.30 -> 1.0.0.0.31: committed"};
-  EXPECT_EQ(log_.events, expected);
-  for (const auto& event : log_.events) {
+  EXPECT_EQ(record_.notes, expected);
+  for (const auto& event : record_.notes) {
     EXPECT_EQ(event.find("-pw"), std::string::npos) << event;
   }
 }
@@ -502,8 +425,8 @@ TEST_F(ServerDialogTest, AfterAHalfFinishedConnectAbandonStillEndsWithoutUpgradi
   EXPECT_EQ(record_.events.end()[-2], "message 服务器连接失败！ (normal)");
   EXPECT_EQ(record_.events.back(), "end");
   EXPECT_FALSE(form_->connected);
-  EXPECT_TRUE(db_.sim.journal().empty()) << "nothing reaches the database after Abandon";
+  EXPECT_TRUE(sim_.journal().empty()) << "nothing reaches the database after Abandon";
 }
 
 }  // namespace
-}  // namespace upgrade
+}  // namespace upgrade::run

@@ -3,7 +3,6 @@
 // single message ends the run, and the pointer on every path.
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -13,55 +12,43 @@
 
 #include "Unit1.h"
 #include "reachable_database.h"
+#include "recording_run.h"
+#include "scratch_dir.h"
 #include "simulated_database.h"
 
-namespace upgrade {
+namespace upgrade::run {
 namespace {
 
 namespace fs = std::filesystem;
-using Kind = JournalEntry::Kind;
+using Kind = db::JournalEntry::Kind;
 
-class RecordingUi final : public RunControl {
- public:
-  void showBusyPointer() noexcept override { events.push_back("busy"); }
-  void restorePointer() noexcept override { events.push_back("normal"); }
-  void showMessage(std::string_view title, std::string_view text) noexcept override {
-    events.push_back("message " + std::string(text));
-    titles.emplace_back(title);
-  }
-  void endRun() noexcept override { events.push_back("end"); }
-  std::unique_ptr<ServerDialog> createServerDialog();
-
-  std::vector<std::string> events;
-  std::vector<std::string> titles;
-  std::optional<ConnectionSettings> filled;
-  std::function<void()> operatorInDialog = [] {};  // what happens while it is shown
-};
-
+// The dialog as the operator's script: what start-up does with it goes into the
+// run's record.
 class ScriptedDialog final : public ServerDialog {
  public:
-  explicit ScriptedDialog(RecordingUi& ui) : ui_(ui) {}
-  ~ScriptedDialog() override { ui_.events.push_back("destroy dialog"); }
+  ScriptedDialog(testing::RecordingRun& ui, std::optional<settings::ConnectionSettings>& filled,
+                 const std::function<void()>& operatorInDialog)
+      : ui_(ui), filled_(filled), operatorInDialog_(operatorInDialog) {
+    ui_.events.emplace_back("create dialog");
+  }
+  ~ScriptedDialog() override { ui_.events.emplace_back("destroy dialog"); }
   ScriptedDialog(const ScriptedDialog&) = delete;
   ScriptedDialog& operator=(const ScriptedDialog&) = delete;
 
-  void fillFields(const ConnectionSettings& values) override {
-    ui_.events.push_back("fill dialog");
-    ui_.filled = values;
+  void fillFields(const settings::ConnectionSettings& values) override {
+    ui_.events.emplace_back("fill dialog");
+    filled_ = values;
   }
   void showModal() override {
-    ui_.events.push_back("show dialog");
-    ui_.operatorInDialog();
+    ui_.events.emplace_back("show dialog");
+    operatorInDialog_();
   }
 
  private:
-  RecordingUi& ui_;
+  testing::RecordingRun& ui_;
+  std::optional<settings::ConnectionSettings>& filled_;
+  const std::function<void()>& operatorInDialog_;
 };
-
-std::unique_ptr<ServerDialog> RecordingUi::createServerDialog() {
-  events.push_back("create dialog");
-  return std::make_unique<ScriptedDialog>(*this);
-}
 
 // Every busy pointer is followed by the normal one before the next, no message or
 // dialog shows under the busy pointer, and the run ends on the normal pointer.
@@ -83,24 +70,24 @@ void expectPointerBalanced(const std::vector<std::string>& events) {
 
 class StartupSequenceTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    std::string pattern = (fs::temp_directory_path() / "startup-XXXXXX").string();
-    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-    dir_ = pattern;
+  void storeSettings(const std::string& text) const {
+    std::ofstream(settings::settingsPathIn(dir_.path())) << text;
   }
-  void TearDown() override { fs::remove_all(dir_); }
-
-  void storeSettings(const std::string& text) const { std::ofstream(settingsPathIn(dir_)) << text; }
 
   // Runs start-up against a server reachable under `reachable`.
   void run(const std::string& reachable, const std::function<void(TForm1&)>& inDialog = {}) {
     run_.reset();
-    db_ = std::make_unique<ReachableAs>(sim_, reachable);
-    if (inDialog) {
-      ui_.operatorInDialog = [this, inDialog] { inDialog(*run_); };
-    }
+    db_ = std::make_unique<testing::ReachableAs>(sim_, reachable);
+    operatorInDialog_ = [this, inDialog] {
+      if (inDialog) {
+        inDialog(*run_);
+      }
+    };
     run_ = std::make_unique<TForm1>(
-        *db_, settingsPathIn(dir_), ui_, [this](TForm1&) { return ui_.createServerDialog(); },
+        *db_, settings::settingsPathIn(dir_.path()), ui_,
+        [this](TForm1&) {
+          return std::make_unique<ScriptedDialog>(ui_, filled_, operatorInDialog_);
+        },
         TForm1::Creation::StateOnly);
     run_->FormCreate();
   }
@@ -108,20 +95,22 @@ class StartupSequenceTest : public ::testing::Test {
   [[nodiscard]] int transactions() const {
     return static_cast<int>(
         std::count_if(sim_.journal().begin(), sim_.journal().end(),
-                      [](const JournalEntry& e) { return e.kind == Kind::Begin; }));
+                      [](const db::JournalEntry& e) { return e.kind == Kind::Begin; }));
   }
 
-  fs::path dir_;
-  SimulatedDatabase sim_{SimulatedDatabase::Options{.version = "1.0.0.0.31"}};
-  std::unique_ptr<ReachableAs> db_;
-  RecordingUi ui_;
+  testing::ScratchDir dir_{"startup"};
+  db::SimulatedDatabase sim_{db::SimulatedDatabase::Options{.version = "1.0.0.0.31"}};
+  std::unique_ptr<testing::ReachableAs> db_;
+  testing::RecordingRun ui_;
+  std::optional<settings::ConnectionSettings> filled_;
+  std::function<void()> operatorInDialog_;  // what happens while the dialog is shown
   std::unique_ptr<TForm1> run_;
 };
 
 TEST_F(StartupSequenceTest, WithoutSettingsFileTheDefaultsAreTriedAsSa) {
   run(".");
   ASSERT_EQ(db_->attempts.size(), 1u);
-  const ConnectionTarget& tried = db_->attempts.front();
+  const db::ConnectionTarget& tried = db_->attempts.front();
   EXPECT_EQ(tried.server, ".");
   EXPECT_EQ(tried.password, "");
   EXPECT_EQ(tried.database, "Kvb");
@@ -130,7 +119,8 @@ TEST_F(StartupSequenceTest, WithoutSettingsFileTheDefaultsAreTriedAsSa) {
   EXPECT_EQ(run_->ADOCon.connectionString(),
             "Provider=SQLOLEDB.1;Password=;Persist Security Info=False;User ID=sa;"
             "Initial Catalog=Kvb;Data Source=.");
-  EXPECT_FALSE(fs::exists(settingsPathIn(dir_))) << "start-up never creates the file";
+  EXPECT_FALSE(fs::exists(settings::settingsPathIn(dir_.path())))
+      << "start-up never creates the file";
 }
 
 TEST_F(StartupSequenceTest, StoredSettingsThatConnectGoStraightToTheLadder) {
@@ -156,11 +146,11 @@ TEST_F(StartupSequenceTest, DialogClosedWithoutConnectingEndsWithOneMessage) {
                                                   "show dialog", "busy", "normal", "destroy dialog",
                                                   "message 服务器连接失败！", "end"}));
   EXPECT_EQ(ui_.titles, (std::vector<std::string>{"提示信息"}));
-  ASSERT_TRUE(ui_.filled.has_value());
-  EXPECT_EQ(ui_.filled->server, "db1");
-  EXPECT_EQ(ui_.filled->password, "pw");
-  EXPECT_EQ(ui_.filled->database, "Spa");
-  EXPECT_EQ(ui_.filled->port, 1433);
+  ASSERT_TRUE(filled_.has_value());
+  EXPECT_EQ(filled_->server, "db1");
+  EXPECT_EQ(filled_->password, "pw");
+  EXPECT_EQ(filled_->database, "Spa");
+  EXPECT_EQ(filled_->port, 1433);
   EXPECT_TRUE(sim_.journal().empty()) << "no statement may reach the database";
   ASSERT_TRUE(run_->outcome.has_value());
   EXPECT_EQ(run_->outcome->kind, ladder::RunOutcome::Kind::ConnectionFailed);
@@ -183,16 +173,18 @@ TEST_F(StartupSequenceTest, DialogThatConnectsHandsItsConnectionToTheLadder) {
             ui_.events.end());
   expectPointerBalanced(ui_.events);
   EXPECT_EQ(transactions(), 32);
-  EXPECT_EQ(SettingsFile(settingsPathIn(dir_)).readString("ServerIP", "ServerIP1", ""), "db2");
+  EXPECT_EQ(settings::SettingsFile(settings::settingsPathIn(dir_.path()))
+                .readString("ServerIP", "ServerIP1", ""),
+            "db2");
 }
 
 TEST_F(StartupSequenceTest, ShowsExactlyOneMessageAndRestoresThePointerBeforeIt) {
   for (const auto& [options, message] :
-       {std::pair{SimulatedDatabase::Options{}, "message 升级成功！"},
-        std::pair{SimulatedDatabase::Options{.failOn = {"update ver"}},
+       {std::pair{db::SimulatedDatabase::Options{}, "message 升级成功！"},
+        std::pair{db::SimulatedDatabase::Options{.failOn = {"update ver"}},
                   "message 向V1.0.0.0.1升级时失败！"}}) {
-    sim_ = SimulatedDatabase(options);
-    ui_ = RecordingUi{};
+    sim_ = db::SimulatedDatabase(options);
+    ui_ = testing::RecordingRun{};
     run(".");
     EXPECT_EQ(ui_.events, (std::vector<std::string>{"busy", "normal", message, "end"}));
   }
@@ -222,7 +214,7 @@ TEST_F(StartupSequenceTest, EveryPathBalancesThePointerAndEndsTheRun) {
   };
   for (const Path& path : paths) {
     SCOPED_TRACE(path.name);
-    ui_ = RecordingUi{};
+    ui_ = testing::RecordingRun{};
     run(path.reachable, path.inDialog);
     expectPointerBalanced(ui_.events);
     ASSERT_GE(ui_.events.size(), 2u);
@@ -233,4 +225,4 @@ TEST_F(StartupSequenceTest, EveryPathBalancesThePointerAndEndsTheRun) {
 }
 
 }  // namespace
-}  // namespace upgrade
+}  // namespace upgrade::run

@@ -23,6 +23,17 @@
 
 namespace upgrade::testing {
 
+// What a client sent in its login (the LOGIN7 message), decoded.
+struct CapturedLogin {
+  std::uint32_t tdsVersion = 0;
+  std::string hostName;
+  std::string userName;
+  std::string password;
+  std::string appName;
+  std::string serverName;
+  std::string database;
+};
+
 // One request as it arrived, decoded.
 struct TdsRequest {
   enum class Kind { Batch, Rpc, Begin, Commit, Rollback };
@@ -64,6 +75,7 @@ class TdsPeer {
     Accept,
     Refuse,       // error 18456, as for a wrong password, then the connection closes
     NeverAnswer,  // the login is read and never answered
+    HangUp,       // the login is read, then the connection closes at once
   };
 
   struct Options {
@@ -90,6 +102,8 @@ class TdsPeer {
   [[nodiscard]] std::vector<TdsRequest> journal() const;
   [[nodiscard]] std::vector<CapturedLogin> logins() const;
   [[nodiscard]] int attentions() const;
+  // The connections accepted, each logged in or not.
+  [[nodiscard]] int connections() const;
   // What the peer did not understand, one line each.
   [[nodiscard]] std::vector<std::string> violations() const;
 

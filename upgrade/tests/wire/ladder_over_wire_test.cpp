@@ -8,6 +8,7 @@
 #include <fstream>
 #include <iostream>
 
+#include "scratch_dir.h"
 #include "unattended.h"
 #include "wire_session.h"
 
@@ -55,23 +56,21 @@ TEST_F(OverTheWire, AFullRunSendsExactlyTheLaddersOperations) {
 // version read; it holds what it held, with no transaction left open.
 TEST_F(OverTheWire, AStatusSendsOnlyTheLaddersFirstVersionRead) {
   TdsPeer& peer = startPeer({.version = "1.0.0.0.20"});
-  std::string pattern = (std::filesystem::temp_directory_path() / "wire-status-XXXXXX").string();
-  ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-  const std::filesystem::path settings = std::filesystem::path(pattern) / "System.ini";
+  const ScratchDir dir("wire-status");
+  const std::filesystem::path settings = dir / "System.ini";
   std::ofstream(settings) << "[ServerIP]\nServerIP1=" << targetFor(peer).server
                           << "\n[ServerPass]\nServerPass1=secret\n";
-  ProgramParts parts;
-  parts.makeDatabase = [] { return std::make_unique<OdbcDatabase>(shortTimeouts()); };
+  app::ProgramParts parts;
+  parts.makeDatabase = [] { return std::make_unique<odbc::OdbcDatabase>(shortTimeouts()); };
   parts.settingsPath = [&settings] { return settings; };
   std::FILE* out = std::tmpfile();
   ASSERT_NE(out, nullptr);
-  EXPECT_EQ(runUnattended(parts, {.status = true}, out), 4);
+  EXPECT_EQ(app::runUnattended(parts, {.status = true}, out), 4);
   std::fclose(out);
-  std::filesystem::remove_all(pattern);
 
-  std::vector<JournalEntry> firstRead = simulatedRun({.version = "1.0.0.0.20"});
+  std::vector<db::JournalEntry> firstRead = simulatedRun({.version = "1.0.0.0.20"});
   firstRead.resize(2);  // the first step's begin and version read
-  ASSERT_EQ(firstRead.back().kind, JournalEntry::Kind::Open);
+  ASSERT_EQ(firstRead.back().kind, db::JournalEntry::Kind::Open);
   const auto received = peer.journal();
   expectSameRequests(received, framed(wireForm(firstRead)));
   EXPECT_EQ(peer.committedVersion(), "1.0.0.0.20");
@@ -90,7 +89,7 @@ TEST_F(OverTheWire, ServerErrorsEndTheRunAsTheStepProtocolSays) {
     const char* name;
     std::string version;
     TdsFault fault;
-    SimulatedDatabase::Options mirror;
+    db::SimulatedDatabase::Options mirror;
     std::string message;
     std::string finalVersion;
   };

@@ -10,14 +10,14 @@ namespace upgrade::testing {
 namespace {
 
 using Action = TdsFault::Action;
-using ErrorKind = DatabaseError::Kind;
+using ErrorKind = db::DatabaseError::Kind;
 
 // What execute() threw, or nothing.
-std::optional<DatabaseError> failureOf(OdbcDatabase& db, const std::string& text,
-                                       const Params& params = {}) {
+std::optional<db::DatabaseError> failureOf(odbc::OdbcDatabase& db, const std::string& text,
+                                           const db::Params& params = {}) {
   try {
     db.execute(text, params);
-  } catch (const DatabaseError& e) {
+  } catch (const db::DatabaseError& e) {
     return e;
   }
   return std::nullopt;
@@ -32,7 +32,7 @@ TEST_F(OverTheWire, ErrorsSayWhetherTheServerRefusedTheStatement) {
                                  {.action = Action::StallAcknowledge, .textContains = "stalls"},
                                  {.action = Action::DropConnection, .textContains = "drops"},
                              }});
-  OdbcDatabase db(shortTimeouts());
+  odbc::OdbcDatabase db(shortTimeouts());
   db.open(targetFor(peer), std::chrono::seconds(15));
 
   auto error = failureOf(db, "update t set refused=1");
@@ -66,7 +66,7 @@ TEST_F(OverTheWire, ErrorsSayWhetherTheServerRefusedTheStatement) {
 TEST_F(OverTheWire, AStallThatIgnoresTheAttentionTimesOutAndLosesTheConnection) {
   TdsPeer& peer =
       startPeer({.faults = {{.action = Action::StallIgnore, .textContains = "stalls"}}});
-  OdbcDatabase db(shortTimeouts());
+  odbc::OdbcDatabase db(shortTimeouts());
   db.open(targetFor(peer), std::chrono::seconds(15));
   db.execute("update ver set ver1=:a1", {{"a1", std::string("pending")}});
 
@@ -85,7 +85,7 @@ TEST_F(OverTheWire, AStallThatIgnoresTheAttentionTimesOutAndLosesTheConnection) 
 
 TEST_F(OverTheWire, TextsLongerThanAPacketArriveWhole) {
   TdsPeer& peer = startPeer();
-  OdbcDatabase db(shortTimeouts());
+  odbc::OdbcDatabase db(shortTimeouts());
   db.open(targetFor(peer), std::chrono::seconds(15));
 
   // Over 8 KB of UTF-16 each, so more than two packets of 4096 bytes.
@@ -95,16 +95,16 @@ TEST_F(OverTheWire, TextsLongerThanAPacketArriveWhole) {
   }
   const std::string batch = "insert into t(c) values('" + literal + "')\r\n";
   const std::string bound = "update t set c=:a1 where d='" + literal + "'\r\n";
-  ASSERT_GT(toUtf16(batch).size() * 2, 8192U);
+  ASSERT_GT(text::toUtf16(batch).size() * 2, 8192U);
   db.execute(batch, {});
   db.execute(bound, {{"a1", true}});
   db.commit();
 
   const auto journal = peer.journal();
   ASSERT_EQ(journal.size(), 4U);
-  EXPECT_TRUE(journal[1].text == toUtf16(batch));
+  EXPECT_TRUE(journal[1].text == text::toUtf16(batch));
   EXPECT_EQ(journal[2].kind, TdsRequest::Kind::Rpc);
-  EXPECT_TRUE(journal[2].text == toUtf16("update t set c=@P1 where d='" + literal + "'\r\n"));
+  EXPECT_TRUE(journal[2].text == text::toUtf16("update t set c=@P1 where d='" + literal + "'\r\n"));
   ASSERT_EQ(journal[2].values.size(), 1U);
   EXPECT_EQ(journal[2].values[0].type, "BIT");
   EXPECT_TRUE(journal[2].values[0].text == u"1");
@@ -123,12 +123,12 @@ TEST_F(OverTheWire, ANamedInstanceIsFoundThroughTheBrowser) {
     }
     return answer;
   });
-  OdbcDatabase::Options options = shortTimeouts();
+  odbc::OdbcDatabase::Options options = shortTimeouts();
   options.browserPort = browser.port();
-  OdbcDatabase db(options);
+  odbc::OdbcDatabase db(options);
   db.open({"127.0.0.1\\KVB", "Kvb", "sa", "secret"}, std::chrono::seconds(15));
 
-  const Rows rows = db.query("select * from ver", {});
+  const db::Rows rows = db.query("select * from ver", {});
   ASSERT_EQ(rows.values.size(), 1U);
   EXPECT_EQ(rows.values[0][0], "1.0.0.0.0");
   EXPECT_EQ(browser.requests().size(), 1U);
@@ -136,13 +136,13 @@ TEST_F(OverTheWire, ANamedInstanceIsFoundThroughTheBrowser) {
 
 TEST_F(OverTheWire, FailedLoginsCarryTheReasonAndEndWithinTheBudget) {
   TdsPeer& refusing = startPeer({.login = TdsPeer::Login::Refuse});
-  OdbcDatabase::Options options;
+  odbc::OdbcDatabase::Options options;
   options.loginTimeout = std::chrono::seconds(1);
-  OdbcDatabase db(options);
+  odbc::OdbcDatabase db(options);
   try {
     db.open(targetFor(refusing), std::chrono::seconds(15));
     ADD_FAILURE() << "a refused login opened";
-  } catch (const DatabaseError& e) {
+  } catch (const db::DatabaseError& e) {
     EXPECT_NE(std::string(e.what()).find("Login failed for user 'sa'."), std::string::npos)
         << e.what();
   }
@@ -150,7 +150,7 @@ TEST_F(OverTheWire, FailedLoginsCarryTheReasonAndEndWithinTheBudget) {
 
   TdsPeer& silent = startPeer({.login = TdsPeer::Login::NeverAnswer});
   const auto started = std::chrono::steady_clock::now();
-  EXPECT_THROW(db.open(targetFor(silent), std::chrono::seconds(15)), DatabaseError);
+  EXPECT_THROW(db.open(targetFor(silent), std::chrono::seconds(15)), db::DatabaseError);
   const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(
                       std::chrono::steady_clock::now() - started)
                       .count();
@@ -163,9 +163,9 @@ TEST(LoginBudget, TheDriverGetsWhatIsLeftAndNeverLess) {
   using std::chrono::seconds;
   // Finding the driver takes milliseconds: the driver gets the whole budget, and
   // the attempt ends a few milliseconds after it, not a second early.
-  EXPECT_EQ(OdbcDatabase::remainingLoginTime(seconds(15), milliseconds(4)), seconds(15));
-  EXPECT_EQ(OdbcDatabase::remainingLoginTime(seconds(15), milliseconds(1900)), seconds(14));
-  EXPECT_EQ(OdbcDatabase::remainingLoginTime(seconds(2), seconds(5)), seconds(1));
+  EXPECT_EQ(odbc::OdbcDatabase::remainingLoginTime(seconds(15), milliseconds(4)), seconds(15));
+  EXPECT_EQ(odbc::OdbcDatabase::remainingLoginTime(seconds(15), milliseconds(1900)), seconds(14));
+  EXPECT_EQ(odbc::OdbcDatabase::remainingLoginTime(seconds(2), seconds(5)), seconds(1));
 }
 
 }  // namespace

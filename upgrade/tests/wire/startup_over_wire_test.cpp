@@ -3,14 +3,14 @@
 // connection dialog within the login time-out, and the log keeps the driver's
 // reason, which the screen never shows.
 #include <chrono>
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
-#include <sstream>
 
 #include "PSqlServer.h"
+#include "recording_run.h"
 #include "run_log_file.h"
+#include "scratch_dir.h"
 #include "wire_session.h"
 
 namespace upgrade::testing {
@@ -18,46 +18,30 @@ namespace {
 
 namespace fs = std::filesystem;
 
-class RecordingRun final : public RunControl, public ladder::RunLog {
- public:
-  void showBusyPointer() noexcept override {}
-  void restorePointer() noexcept override {}
-  void showMessage(std::string_view, std::string_view text) noexcept override {
-    events.push_back("message " + std::string(text));
-  }
-  void endRun() noexcept override { events.push_back("end"); }
-  void note(std::string_view event) noexcept override { notes.emplace_back(event); }
-
-  std::vector<std::string> events;
-  std::vector<std::string> notes;
-};
-
 // The operator presses Esc as soon as the dialog is shown.
-class EscapingView final : public ServerDialogView {
+class EscapingView final : public run::ServerDialogView {
  public:
-  EscapingView(ServerDialogEvents& events, RecordingRun& run) : events_(events), run_(run) {}
-  void setText(DialogField, std::string_view) override {}
-  [[nodiscard]] std::string text(DialogField) const override { return {}; }
-  void setFocus(DialogField) override {}
+  EscapingView(run::ServerDialogEvents& events, RecordingRun& run) : events_(events), run_(run) {}
+  void setText(run::DialogField, std::string_view) override {}
+  [[nodiscard]] std::string text(run::DialogField) const override { return {}; }
+  void setFocus(run::DialogField) override {}
   void setServerList(const std::vector<std::string>&) override {}
   void showMessage(std::string_view, std::string_view text) override {
     run_.events.push_back("dialog message " + std::string(text));
   }
   void runModal() override {
     run_.events.push_back("dialog");
-    events_.FormKeyDown(DialogField::RzComboBox1, DialogKey::Escape);
+    events_.FormKeyDown(run::DialogField::RzComboBox1, run::DialogKey::Escape);
   }
   void close() override {}
 
  private:
-  ServerDialogEvents& events_;
+  run::ServerDialogEvents& events_;
   RecordingRun& run_;
 };
 
 TEST_F(OverTheWire, ALoginThatFailsLeadsToTheDialogAndTheLogKeepsTheReason) {
-  std::string pattern = (fs::temp_directory_path() / "wire-startup-XXXXXX").string();
-  ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-  const fs::path dir = pattern;
+  const ScratchDir dir("wire-startup");
 
   struct Case {
     const char* name;
@@ -71,25 +55,25 @@ TEST_F(OverTheWire, ALoginThatFailsLeadsToTheDialogAndTheLogKeepsTheReason) {
     const std::string server = targetFor(peer).server;
     std::ofstream(dir / "System.ini")
         << "[ServerIP]\nServerIP1=" << server << "\n[ServerPass]\nServerPass1=secret\n";
-    OdbcDatabase::Options options = shortTimeouts();
+    odbc::OdbcDatabase::Options options = shortTimeouts();
     options.loginTimeout = std::chrono::seconds(1);
-    OdbcDatabase db(options);
+    odbc::OdbcDatabase db(options);
     RecordingRun run;
-    const ServerDialogViewFactory views = [&run](ServerDialogEvents& events) {
+    const run::ServerDialogViewFactory views = [&run](run::ServerDialogEvents& events) {
       return std::make_unique<EscapingView>(events, run);
     };
-    const TFSqlServer::Services services{.listServers = nullptr,
-                                         .killProcesses = [](std::string_view) {}};
+    const run::TFSqlServer::Services services{.listServers = nullptr,
+                                              .killProcesses = [](std::string_view) {}};
 
     const auto started = std::chrono::steady_clock::now();
-    const TForm1 form(db, dir / "System.ini", run, serverDialogFactory(views, services),
-                      TForm1::Creation::RunStartUp, &run);
+    const run::TForm1 form(db, dir / "System.ini", run, run::serverDialogFactory(views, services),
+                           run::TForm1::Creation::RunStartUp, &run);
     const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(
                         std::chrono::steady_clock::now() - started)
                         .count();
     std::cout << c.name << " login: dialog and closing message after " << ms << " ms\n";
 
-    EXPECT_EQ(run.events,
+    EXPECT_EQ(run.seen(),
               (std::vector<std::string>{"dialog", "end", "message 服务器连接失败！", "end"}));
     EXPECT_EQ(peer.logins().size(), 1U);
     EXPECT_TRUE(peer.journal().empty()) << "nothing is sent without a login";
@@ -101,29 +85,25 @@ TEST_F(OverTheWire, ALoginThatFailsLeadsToTheDialogAndTheLogKeepsTheReason) {
     EXPECT_NE(note.find(c.reason), std::string::npos) << note;
     EXPECT_EQ(note.find("secret"), std::string::npos);
   }
-  fs::remove_all(dir);
 }
 
 // A server may echo the password in an error reply; the log keeps the message but
 // never the password.
 TEST_F(OverTheWire, ThePasswordNeverReachesTheLogEvenFromTheServer) {
-  std::string pattern = (fs::temp_directory_path() / "wire-secret-XXXXXX").string();
-  ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-  const fs::path dir = pattern;
+  const ScratchDir dir("wire-secret");
   TdsPeer& peer = startPeer({.version = "1.0.0.0.20",
                              .faults = {{.textContains = "DROP COLUMN zkmxcode",
                                          .message = "Password 'Pa55;word' is not accepted."}}});
   std::ofstream(dir / "System.ini") << "[ServerIP]\nServerIP1=" << targetFor(peer).server
                                     << "\n[ServerPass]\nServerPass1=Pa55;word\n";
-  OdbcDatabase db(shortTimeouts());
+  odbc::OdbcDatabase db(shortTimeouts());
   RecordingRun run;
-  RunLogFile log(dir / "Update.log");
-  const TForm1 form(db, dir / "System.ini", run, nullptr, TForm1::Creation::RunStartUp, &log);
-  std::ostringstream text;
-  text << std::ifstream(dir / "Update.log").rdbuf();
-  EXPECT_NE(text.str().find("Password '***' is not accepted."), std::string::npos) << text.str();
-  EXPECT_EQ(text.str().find("Pa55"), std::string::npos) << text.str();
-  fs::remove_all(dir);
+  app::RunLogFile log(dir / "Update.log");
+  const run::TForm1 form(db, dir / "System.ini", run, nullptr, run::TForm1::Creation::RunStartUp,
+                         &log);
+  const std::string text = readFile(dir / "Update.log");
+  EXPECT_NE(text.find("Password '***' is not accepted."), std::string::npos) << text;
+  EXPECT_EQ(text.find("Pa55"), std::string::npos) << text;
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "ladder_journal.h"
 #include "odbc_test_config.h"
 #include "sql_parameters.h"
 #include "utf16.h"
@@ -9,9 +10,9 @@
 namespace upgrade::testing {
 namespace {
 
-TdsRequest::Value wireValue(const ParamValue& value) {
+TdsRequest::Value wireValue(const db::ParamValue& value) {
   if (const auto* text = std::get_if<std::string>(&value)) {
-    const std::u16string units = toUtf16(*text);
+    const std::u16string units = text::toUtf16(*text);
     // The column size the ODBC layer binds: the text's UTF-16 units, at least one.
     return {"NVARCHAR(" + std::to_string(std::max<size_t>(units.size(), 1)) + ")", units};
   }
@@ -38,7 +39,7 @@ TdsPeer& OverTheWire::startPeer(TdsPeer::Options options) {
 }
 
 std::string OverTheWire::runLadder(TdsPeer& peer) {
-  OdbcDatabase db(shortTimeouts());
+  odbc::OdbcDatabase db(shortTimeouts());
   db.open(targetFor(peer), std::chrono::seconds(15));
   ladder::StepQuery query(db);
   const ladder::RunOutcome outcome = ladder::runLadder(db, query);
@@ -46,25 +47,25 @@ std::string OverTheWire::runLadder(TdsPeer& peer) {
   return ladder::closingMessage(outcome).text;
 }
 
-std::vector<TdsRequest> wireForm(const std::vector<JournalEntry>& journal) {
+std::vector<TdsRequest> wireForm(const std::vector<db::JournalEntry>& journal) {
   std::vector<TdsRequest> out;
   for (const auto& entry : journal) {
     TdsRequest request;
     switch (entry.kind) {
-      case JournalEntry::Kind::Begin:
+      case db::JournalEntry::Kind::Begin:
         continue;
-      case JournalEntry::Kind::Commit:
-      case JournalEntry::Kind::Rollback:
-        request.kind = entry.kind == JournalEntry::Kind::Commit ? TdsRequest::Kind::Commit
-                                                                : TdsRequest::Kind::Rollback;
+      case db::JournalEntry::Kind::Commit:
+      case db::JournalEntry::Kind::Rollback:
+        request.kind = entry.kind == db::JournalEntry::Kind::Commit ? TdsRequest::Kind::Commit
+                                                                    : TdsRequest::Kind::Rollback;
         request.beginNext = true;
         break;
-      case JournalEntry::Kind::Open:
-      case JournalEntry::Kind::Execute: {
-        const PositionalStatement positional = toPositional(entry.text);
+      case db::JournalEntry::Kind::Open:
+      case db::JournalEntry::Kind::Execute: {
+        const db::PositionalStatement positional = db::toPositional(entry.text);
         if (positional.names.empty()) {
           request.kind = TdsRequest::Kind::Batch;
-          request.text = toUtf16(positional.text);
+          request.text = text::toUtf16(positional.text);
           break;
         }
         // The driver numbers the markers: the n-th '?' becomes @Pn.
@@ -81,12 +82,12 @@ std::vector<TdsRequest> wireForm(const std::vector<JournalEntry>& journal) {
           text += marker;
           const auto& name = positional.names.at(n - 1);
           const auto param = std::find_if(entry.params.begin(), entry.params.end(),
-                                          [&](const Param& p) { return p.name == name; });
+                                          [&](const db::Param& p) { return p.name == name; });
           request.values.push_back(wireValue(param->value));
           definitions += (n == 1 ? "" : ",") + marker + " " + request.values.back().type;
         }
-        request.text = toUtf16(text);
-        request.definitions = toUtf16(definitions);
+        request.text = text::toUtf16(text);
+        request.definitions = text::toUtf16(definitions);
         break;
       }
     }
@@ -95,12 +96,8 @@ std::vector<TdsRequest> wireForm(const std::vector<JournalEntry>& journal) {
   return out;
 }
 
-std::vector<JournalEntry> simulatedRun(SimulatedDatabase::Options options) {
-  SimulatedDatabase db(std::move(options));
-  db.open({}, std::chrono::seconds(15));
-  ladder::StepQuery query(db);
-  static_cast<void>(ladder::runLadder(db, query));
-  return db.journal();
+std::vector<db::JournalEntry> simulatedRun(db::SimulatedDatabase::Options options) {
+  return LadderRun(std::move(options)).db.journal();
 }
 
 void expectSameRequests(const std::vector<TdsRequest>& actual,

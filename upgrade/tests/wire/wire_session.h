@@ -18,13 +18,13 @@
 namespace upgrade::testing {
 
 // Short enough that a stall costs a second, long enough for any healthy reply.
-inline OdbcDatabase::Options shortTimeouts() {
-  OdbcDatabase::Options options;
+inline odbc::OdbcDatabase::Options shortTimeouts() {
+  odbc::OdbcDatabase::Options options;
   options.statementTimeout = std::chrono::seconds(1);
   return options;
 }
 
-inline ConnectionTarget targetFor(const TdsPeer& peer) {
+inline db::ConnectionTarget targetFor(const TdsPeer& peer) {
   return {"127.0.0.1," + std::to_string(peer.port()), "Kvb", "sa", "secret"};
 }
 
@@ -46,10 +46,10 @@ class OverTheWire : public ::testing::Test {
 // batch for each text without a value, an sp_executesql call for each with values,
 // a commit or rollback that begins the next transaction for each one; nothing for a
 // begin. A connection adds its first begin and its last rollback around these.
-std::vector<TdsRequest> wireForm(const std::vector<JournalEntry>& journal);
+std::vector<TdsRequest> wireForm(const std::vector<db::JournalEntry>& journal);
 
 // The same ladder over the simulated database, for what the peer should receive.
-std::vector<JournalEntry> simulatedRun(SimulatedDatabase::Options options);
+std::vector<db::JournalEntry> simulatedRun(db::SimulatedDatabase::Options options);
 
 // Compares two request lists field by field and names the first request that differs.
 void expectSameRequests(const std::vector<TdsRequest>& actual,

@@ -2,10 +2,11 @@
 
 #include "qt_server_dialog_view.h"
 
-namespace upgrade {
+namespace upgrade::ui::qt {
 
-std::unique_ptr<ServerDialogView> QtFrontEnd::createServerDialogView(ServerDialogEvents& events) {
+std::unique_ptr<run::ServerDialogView> QtFrontEnd::createServerDialogView(
+    run::ServerDialogEvents& events) {
   return std::make_unique<QtServerDialogView>(events);
 }
 
-}  // namespace upgrade
+}  // namespace upgrade::ui::qt

@@ -5,15 +5,16 @@
 #include "front_end.h"
 #include "qt_run_control.h"
 
-namespace upgrade {
+namespace upgrade::ui::qt {
 
-class QtFrontEnd final : public FrontEnd {
+class QtFrontEnd final : public run::FrontEnd {
  public:
-  RunControl& runControl() noexcept override { return control; }
-  std::unique_ptr<ServerDialogView> createServerDialogView(ServerDialogEvents& events) override;
+  run::RunControl& runControl() noexcept override { return control; }
+  std::unique_ptr<run::ServerDialogView> createServerDialogView(
+      run::ServerDialogEvents& events) override;
   void runMessageLoop() noexcept override { control.runMessageLoop(); }
 
   QtRunControl control;
 };
 
-}  // namespace upgrade
+}  // namespace upgrade::ui::qt

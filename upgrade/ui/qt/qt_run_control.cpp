@@ -6,7 +6,7 @@
 #include <QMetaObject>
 #include <QString>
 
-namespace upgrade {
+namespace upgrade::ui::qt {
 namespace {
 
 QString toQString(std::string_view utf8) {
@@ -62,4 +62,4 @@ int QtRunControl::runMessageLoop() noexcept {
   return status;
 }
 
-}  // namespace upgrade
+}  // namespace upgrade::ui::qt

@@ -3,9 +3,9 @@
 
 #include "run_control.h"
 
-namespace upgrade {
+namespace upgrade::ui::qt {
 
-class QtRunControl final : public RunControl {
+class QtRunControl final : public run::RunControl {
  public:
   QtRunControl() = default;
   ~QtRunControl() override;
@@ -39,4 +39,4 @@ class QtRunControl final : public RunControl {
   bool inMessageLoop_ = false;
 };
 
-}  // namespace upgrade
+}  // namespace upgrade::ui::qt

@@ -16,7 +16,7 @@
 #include <QtGlobal>
 #include <type_traits>
 
-namespace upgrade {
+namespace upgrade::ui::qt {
 namespace {
 
 const QString kBackgroundPicture = QStringLiteral(":/upgrade/server_dialog_background.jpg");
@@ -31,7 +31,7 @@ QString fromUtf8(std::string_view text) {
 void substituteSongTi() {
   static const bool substituted = [] {
     QFont::insertSubstitutions(
-        fromUtf8(kServerDialogForm.fontFace),
+        fromUtf8(run::kServerDialogForm.fontFace),
         {QStringLiteral("SimSun"), QStringLiteral("NSimSun"), QStringLiteral("Noto Serif CJK SC"),
          QStringLiteral("Noto Sans CJK SC"), QStringLiteral("WenQuanYi Zen Hei"),
          QStringLiteral("WenQuanYi Micro Hei"), QStringLiteral("AR PL UMing CN")});
@@ -42,25 +42,25 @@ void substituteSongTi() {
 
 // The form's face. The GB2312 character set it was designed with has no
 // counterpart in Qt; the substitutes above all cover GB2312.
-QFont songTi(DialogFont look) {
-  QFont font(fromUtf8(kServerDialogForm.fontFace));
+QFont songTi(run::DialogFont look) {
+  QFont font(fromUtf8(run::kServerDialogForm.fontFace));
   font.setPixelSize(look.pixels);
   font.setBold(look.bold);
   return font;
 }
 
-QRect rectOf(const DialogRect& place) {
+QRect rectOf(const run::DialogRect& place) {
   return {place.left, place.top, place.width, place.height};
 }
 
-QString css(DialogColour colour) {
+QString css(run::DialogColour colour) {
   return QStringLiteral("rgb(%1, %2, %3)").arg(colour.red).arg(colour.green).arg(colour.blue);
 }
 
 // The buttons' face colour, lighter under the mouse. Focus shows only in the
 // frame's colour: the style's own focus rectangle would tint the whole face.
-QString buttonStyle(DialogColour text) {
-  const DialogButtonColours& c = kDialogButtonColours;
+QString buttonStyle(run::DialogColour text) {
+  const run::DialogButtonColours& c = run::kDialogButtonColours;
   return QStringLiteral(
              "QPushButton { background-color: %1; color: %2; border: 1px solid %3;"
              " border-radius: 3px; outline: none; }"
@@ -76,15 +76,15 @@ bool within(const QWidget* control, const QWidget* widget) {
 }
 
 // The keys the dialog acts on; nullopt for every other key.
-std::optional<DialogKey> dialogKey(int key) {
+std::optional<run::DialogKey> dialogKey(int key) {
   switch (key) {
     case Qt::Key_Return:
     case Qt::Key_Enter:  // the keypad's
-      return DialogKey::Enter;
+      return run::DialogKey::Enter;
     case Qt::Key_F2:
-      return DialogKey::F2;
+      return run::DialogKey::F2;
     case Qt::Key_Escape:
-      return DialogKey::Escape;
+      return run::DialogKey::Escape;
     default:
       return std::nullopt;
   }
@@ -92,44 +92,44 @@ std::optional<DialogKey> dialogKey(int key) {
 
 }  // namespace
 
-QtServerDialogView::QtServerDialogView(ServerDialogEvents& events, QWidget* parent)
+QtServerDialogView::QtServerDialogView(run::ServerDialogEvents& events, QWidget* parent)
     : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                           Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint),
       events_(events) {
   substituteSongTi();
-  const DialogFormLook& form = kServerDialogForm;
+  const run::DialogFormLook& form = run::kServerDialogForm;
   setObjectName(fromUtf8(form.name));
   setWindowTitle(fromUtf8(form.caption));
   setFixedSize(form.clientWidth, form.clientHeight);
   setFont(songTi(form.font));
 
   // Each control lies over the ones made before it: the labels beneath the fields.
-  Image27 = make<QLabel>(DialogControl::Image27);
+  Image27 = make<QLabel>(run::DialogControl::Image27);
   Image27->setScaledContents(true);
   const QPixmap picture(kBackgroundPicture);
   if (picture.isNull()) {
     qWarning("Update: the background picture of the server dialog could not be decoded");
   }
   Image27->setPixmap(picture);
-  Label1 = make<QLabel>(DialogControl::Label1);
-  Label4 = make<QLabel>(DialogControl::Label4);
-  Label2 = make<QLabel>(DialogControl::Label2);
-  Label3 = make<QLabel>(DialogControl::Label3);
-  RzLabel1 = make<QLabel>(DialogControl::RzLabel1);
-  RzComboBox1 = make<QComboBox>(DialogControl::RzComboBox1);
-  RzComboBox2 = make<QComboBox>(DialogControl::RzComboBox2);
-  RzEdit1 = make<QLineEdit>(DialogControl::RzEdit1);
-  RzEdit2 = make<QLineEdit>(DialogControl::RzEdit2);
-  RzBitBtn1 = make<QPushButton>(DialogControl::RzBitBtn1);
-  RzBitBtn2 = make<QPushButton>(DialogControl::RzBitBtn2);
+  Label1 = make<QLabel>(run::DialogControl::Label1);
+  Label4 = make<QLabel>(run::DialogControl::Label4);
+  Label2 = make<QLabel>(run::DialogControl::Label2);
+  Label3 = make<QLabel>(run::DialogControl::Label3);
+  RzLabel1 = make<QLabel>(run::DialogControl::RzLabel1);
+  RzComboBox1 = make<QComboBox>(run::DialogControl::RzComboBox1);
+  RzComboBox2 = make<QComboBox>(run::DialogControl::RzComboBox2);
+  RzEdit1 = make<QLineEdit>(run::DialogControl::RzEdit1);
+  RzEdit2 = make<QLineEdit>(run::DialogControl::RzEdit2);
+  RzBitBtn1 = make<QPushButton>(run::DialogControl::RzBitBtn1);
+  RzBitBtn2 = make<QPushButton>(run::DialogControl::RzBitBtn2);
   connect(RzBitBtn1, &QPushButton::clicked, this,
-          [this] { events_.ButtonClick(DialogButton::RzBitBtn1); });
+          [this] { events_.ButtonClick(run::DialogButton::RzBitBtn1); });
   connect(RzBitBtn2, &QPushButton::clicked, this,
-          [this] { events_.ButtonClick(DialogButton::RzBitBtn2); });
+          [this] { events_.ButtonClick(run::DialogButton::RzBitBtn2); });
 
   QWidget* previous = nullptr;
-  for (const DialogControl control : dialogTabOrder()) {
-    auto* next = findChild<QWidget*>(fromUtf8(lookOf(control).name));
+  for (const run::DialogControl control : run::dialogTabOrder()) {
+    auto* next = findChild<QWidget*>(fromUtf8(run::lookOf(control).name));
     if (previous != nullptr) {
       setTabOrder(previous, next);
     }
@@ -141,8 +141,8 @@ QtServerDialogView::QtServerDialogView(ServerDialogEvents& events, QWidget* pare
 }
 
 template <typename Control>
-Control* QtServerDialogView::make(DialogControl which) {
-  const DialogControlLook& look = lookOf(which);
+Control* QtServerDialogView::make(run::DialogControl which) {
+  const run::DialogControlLook& look = run::lookOf(which);
   auto* control = new Control(this);
   control->setObjectName(fromUtf8(look.name));
   control->setGeometry(rectOf(look.place));
@@ -152,7 +152,7 @@ Control* QtServerDialogView::make(DialogControl which) {
     control->setText(caption);
     control->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
     // A transparent label draws no background of its own: the picture shows through.
-    control->setAutoFillBackground(look.kind == DialogControlKind::Label && !look.transparent);
+    control->setAutoFillBackground(look.kind == run::DialogControlKind::Label && !look.transparent);
     if (look.colour) {
       QPalette palette = control->palette();
       palette.setColor(QPalette::WindowText,
@@ -168,7 +168,7 @@ Control* QtServerDialogView::make(DialogControl which) {
     control->setText(caption);
   } else {
     control->setText(caption);
-    control->setStyleSheet(buttonStyle(look.colour.value_or(kDialogBlack)));
+    control->setStyleSheet(buttonStyle(look.colour.value_or(run::kDialogBlack)));
   }
   return control;
 }
@@ -179,38 +179,38 @@ QtServerDialogView::~QtServerDialogView() {
   }
 }
 
-void QtServerDialogView::setText(DialogField field, std::string_view text) {
+void QtServerDialogView::setText(run::DialogField field, std::string_view text) {
   switch (field) {
-    case DialogField::RzComboBox1:
+    case run::DialogField::RzComboBox1:
       RzComboBox1->setEditText(fromUtf8(text));
       break;
-    case DialogField::RzComboBox2:
+    case run::DialogField::RzComboBox2:
       RzComboBox2->setEditText(fromUtf8(text));
       break;
-    case DialogField::RzEdit1:
+    case run::DialogField::RzEdit1:
       RzEdit1->setText(fromUtf8(text));
       break;
-    case DialogField::RzEdit2:
+    case run::DialogField::RzEdit2:
       RzEdit2->setText(fromUtf8(text));
       break;
   }
 }
 
-std::string QtServerDialogView::text(DialogField field) const {
+std::string QtServerDialogView::text(run::DialogField field) const {
   switch (field) {
-    case DialogField::RzComboBox1:
+    case run::DialogField::RzComboBox1:
       return RzComboBox1->currentText().toStdString();
-    case DialogField::RzComboBox2:
+    case run::DialogField::RzComboBox2:
       return RzComboBox2->currentText().toStdString();
-    case DialogField::RzEdit1:
+    case run::DialogField::RzEdit1:
       return RzEdit1->text().toStdString();
-    case DialogField::RzEdit2:
+    case run::DialogField::RzEdit2:
       return RzEdit2->text().toStdString();
   }
   return {};
 }
 
-void QtServerDialogView::setFocus(DialogField field) {
+void QtServerDialogView::setFocus(run::DialogField field) {
   QWidget* controls[] = {RzComboBox1, RzComboBox2, RzEdit1, RzEdit2};
   controls[static_cast<int>(field)]->setFocus(Qt::TabFocusReason);
 }
@@ -237,18 +237,18 @@ void QtServerDialogView::close() {
   reject();
 }
 
-std::optional<DialogField> QtServerDialogView::fieldOf(const QWidget* widget) const {
+std::optional<run::DialogField> QtServerDialogView::fieldOf(const QWidget* widget) const {
   if (within(RzComboBox1, widget)) {
-    return DialogField::RzComboBox1;
+    return run::DialogField::RzComboBox1;
   }
   if (within(RzComboBox2, widget)) {
-    return DialogField::RzComboBox2;
+    return run::DialogField::RzComboBox2;
   }
   if (within(RzEdit1, widget)) {
-    return DialogField::RzEdit1;
+    return run::DialogField::RzEdit1;
   }
   if (within(RzEdit2, widget)) {
-    return DialogField::RzEdit2;
+    return run::DialogField::RzEdit2;
   }
   return std::nullopt;
 }
@@ -273,11 +273,11 @@ bool QtServerDialogView::eventFilter(QObject* watched, QEvent* event) {
   if (widget != this && !isAncestorOf(widget)) {
     return false;
   }
-  const std::optional<DialogKey> key = dialogKey(static_cast<const QKeyEvent*>(event)->key());
+  const std::optional<run::DialogKey> key = dialogKey(static_cast<const QKeyEvent*>(event)->key());
   if (!key) {
     return false;
   }
   return events_.FormKeyDown(fieldOf(widget), *key);
 }
 
-}  // namespace upgrade
+}  // namespace upgrade::ui::qt

@@ -15,27 +15,27 @@ class QLineEdit;
 class QPushButton;
 class QShowEvent;
 
-namespace upgrade {
+namespace upgrade::ui::qt {
 
-class QtServerDialogView final : public QDialog, public ServerDialogView {
+class QtServerDialogView final : public QDialog, public run::ServerDialogView {
   Q_OBJECT
 
  public:
-  explicit QtServerDialogView(ServerDialogEvents& events, QWidget* parent = nullptr);
+  explicit QtServerDialogView(run::ServerDialogEvents& events, QWidget* parent = nullptr);
   ~QtServerDialogView() override;
   QtServerDialogView(const QtServerDialogView&) = delete;
   QtServerDialogView& operator=(const QtServerDialogView&) = delete;
 
-  void setText(DialogField field, std::string_view text) override;
-  [[nodiscard]] std::string text(DialogField field) const override;
-  void setFocus(DialogField field) override;
+  void setText(run::DialogField field, std::string_view text) override;
+  [[nodiscard]] std::string text(run::DialogField field) const override;
+  void setFocus(run::DialogField field) override;
   void setServerList(const std::vector<std::string>& names) override;
   void showMessage(std::string_view title, std::string_view text) override;
   void runModal() override;
   void close() override;
 
   // The field a widget belongs to (an editable combo box stands for its line edit).
-  [[nodiscard]] std::optional<DialogField> fieldOf(const QWidget* widget) const;
+  [[nodiscard]] std::optional<run::DialogField> fieldOf(const QWidget* widget) const;
 
   QLabel* Image27;
   QLabel* Label1;
@@ -57,9 +57,9 @@ class QtServerDialogView final : public QDialog, public ServerDialogView {
  private:
   // A control as the look gives it.
   template <typename Control>
-  Control* make(DialogControl which);
+  Control* make(run::DialogControl which);
 
-  ServerDialogEvents& events_;
+  run::ServerDialogEvents& events_;
 };
 
-}  // namespace upgrade
+}  // namespace upgrade::ui::qt

@@ -11,7 +11,7 @@
 #include "win32_server_dialog_view.h"
 #include "win32_text.h"
 
-namespace upgrade {
+namespace upgrade::ui::win32 {
 namespace {
 
 struct ComReleaser {
@@ -59,11 +59,11 @@ ComObject<IStream> backgroundStream() {
 
 // Where Windows has no SimSun, the font mapper picks an installed font that covers
 // GB2312.
-OwnedFont songTi(DialogFont font) {
+OwnedFont songTi(run::DialogFont font) {
   return OwnedFont(CreateFontW(-font.pixels, 0, 0, 0, font.bold ? FW_BOLD : FW_NORMAL, FALSE, FALSE,
                                FALSE, GB2312_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS,
                                DEFAULT_QUALITY, DEFAULT_PITCH | FF_DONTCARE,
-                               toWide(kServerDialogForm.fontFace).c_str()));
+                               toWide(run::kServerDialogForm.fontFace).c_str()));
 }
 
 // Decoded by OLE (on current Windows through WIC), drawn stretched into a bitmap of
@@ -108,7 +108,7 @@ OwnedBitmap decodeDialogBackground(int width, int height) {
 
 void drawDialogButton(const DRAWITEMSTRUCT& item, bool hot, HWND form, HBRUSH background,
                       HFONT font) {
-  const DialogButtonColours& colours = kDialogButtonColours;
+  const run::DialogButtonColours& colours = run::kDialogButtonColours;
   const bool pressed = (item.itemState & ODS_SELECTED) != 0;
   const bool focused = (item.itemState & ODS_FOCUS) != 0;
   HDC dc = item.hDC;
@@ -134,7 +134,7 @@ void drawDialogButton(const DRAWITEMSTRUCT& item, bool hot, HWND form, HBRUSH ba
   GetWindowTextW(item.hwndItem, caption, 32);
   const Selection fontIn(dc, font);
   SetBkMode(dc, TRANSPARENT);
-  SetTextColor(dc, colorRef(kDialogBlack));
+  SetTextColor(dc, colorRef(run::kDialogBlack));
   RECT text = item.rcItem;
   if (pressed) {
     OffsetRect(&text, 1, 1);
@@ -153,17 +153,17 @@ void paintDialogBackground(HDC dc, HWND form, HBRUSH background) {
   }
 }
 
-void drawDialogLabel(HDC dc, const DialogControlLook& label, HFONT font) {
+void drawDialogLabel(HDC dc, const run::DialogControlLook& label, HFONT font) {
   RECT place{label.place.left, label.place.top, label.place.right(), label.place.bottom()};
   if (!label.transparent) {
     FillRect(dc, &place, GetSysColorBrush(COLOR_BTNFACE));
   }
   const Selection fontIn(dc, font);
   SetBkMode(dc, TRANSPARENT);
-  SetTextColor(dc, colorRef(label.colour.value_or(kDialogBlack)));
+  SetTextColor(dc, colorRef(label.colour.value_or(run::kDialogBlack)));
   const std::wstring caption = toWide(label.caption);
   DrawTextW(dc, caption.c_str(), static_cast<int>(caption.size()), &place,
             DT_LEFT | DT_VCENTER | DT_SINGLELINE | DT_NOPREFIX);
 }
 
-}  // namespace upgrade
+}  // namespace upgrade::ui::win32

@@ -9,14 +9,14 @@
 #include "server_dialog_look.h"
 #include "win32_handles.h"
 
-namespace upgrade {
+namespace upgrade::ui::win32 {
 
-[[nodiscard]] constexpr COLORREF colorRef(DialogColour colour) noexcept {
+[[nodiscard]] constexpr COLORREF colorRef(run::DialogColour colour) noexcept {
   return RGB(colour.red, colour.green, colour.blue);
 }
 
 // The form's face with the GB2312 character set, at the font's height in pixels.
-[[nodiscard]] OwnedFont songTi(DialogFont font);
+[[nodiscard]] OwnedFont songTi(run::DialogFont font);
 
 // The background JPEG from the program's resources, decoded by Windows itself and
 // stretched to width x height. Null when it cannot be.
@@ -33,6 +33,6 @@ void paintDialogBackground(HDC dc, HWND form, HBRUSH background);
 
 // A label as the form paints it onto dc, over the background: its caption in its
 // colour and font, cut at its rectangle.
-void drawDialogLabel(HDC dc, const DialogControlLook& label, HFONT font);
+void drawDialogLabel(HDC dc, const run::DialogControlLook& label, HFONT font);
 
-}  // namespace upgrade
+}  // namespace upgrade::ui::win32

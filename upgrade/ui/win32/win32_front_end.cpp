@@ -8,7 +8,7 @@
 
 #include "win32_server_dialog_view.h"
 
-namespace upgrade {
+namespace upgrade::ui::win32 {
 
 Win32FrontEnd::Win32FrontEnd() {
   INITCOMMONCONTROLSEX controls{sizeof controls, ICC_STANDARD_CLASSES};
@@ -22,9 +22,9 @@ Win32FrontEnd::~Win32FrontEnd() {
   }
 }
 
-std::unique_ptr<ServerDialogView> Win32FrontEnd::createServerDialogView(
-    ServerDialogEvents& events) {
+std::unique_ptr<run::ServerDialogView> Win32FrontEnd::createServerDialogView(
+    run::ServerDialogEvents& events) {
   return std::make_unique<Win32ServerDialogView>(events, control);
 }
 
-}  // namespace upgrade
+}  // namespace upgrade::ui::win32

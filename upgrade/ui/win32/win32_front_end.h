@@ -5,9 +5,9 @@
 #include "front_end.h"
 #include "win32_run_control.h"
 
-namespace upgrade {
+namespace upgrade::ui::win32 {
 
-class Win32FrontEnd final : public FrontEnd {
+class Win32FrontEnd final : public run::FrontEnd {
  public:
   // Makes the common controls and COM (the picture decoder) ready for this thread.
   Win32FrontEnd();
@@ -15,8 +15,9 @@ class Win32FrontEnd final : public FrontEnd {
   Win32FrontEnd(const Win32FrontEnd&) = delete;
   Win32FrontEnd& operator=(const Win32FrontEnd&) = delete;
 
-  RunControl& runControl() noexcept override { return control; }
-  std::unique_ptr<ServerDialogView> createServerDialogView(ServerDialogEvents& events) override;
+  run::RunControl& runControl() noexcept override { return control; }
+  std::unique_ptr<run::ServerDialogView> createServerDialogView(
+      run::ServerDialogEvents& events) override;
   void runMessageLoop() noexcept override { control.runMessageLoop(); }
 
   Win32RunControl control;
@@ -25,4 +26,4 @@ class Win32FrontEnd final : public FrontEnd {
   bool oleReady_ = false;
 };
 
-}  // namespace upgrade
+}  // namespace upgrade::ui::win32

@@ -7,7 +7,7 @@
 #include <memory>
 #include <type_traits>
 
-namespace upgrade {
+namespace upgrade::ui::win32 {
 
 struct GdiObjectDeleter {
   void operator()(HGDIOBJ object) const noexcept { DeleteObject(object); }
@@ -55,4 +55,4 @@ class Selection {
   HGDIOBJ old_;
 };
 
-}  // namespace upgrade
+}  // namespace upgrade::ui::win32

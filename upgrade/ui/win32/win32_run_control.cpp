@@ -6,7 +6,7 @@
 
 #include "win32_text.h"
 
-namespace upgrade {
+namespace upgrade::ui::win32 {
 
 void Win32RunControl::showBusyPointer() noexcept {
   busy_ = true;
@@ -47,4 +47,4 @@ int Win32RunControl::runMessageLoop() noexcept {
   return 0;
 }
 
-}  // namespace upgrade
+}  // namespace upgrade::ui::win32

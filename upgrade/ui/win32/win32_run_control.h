@@ -3,9 +3,9 @@
 
 #include "run_control.h"
 
-namespace upgrade {
+namespace upgrade::ui::win32 {
 
-class Win32RunControl final : public RunControl {
+class Win32RunControl final : public run::RunControl {
  public:
   Win32RunControl() = default;
   Win32RunControl(const Win32RunControl&) = delete;
@@ -38,4 +38,4 @@ class Win32RunControl final : public RunControl {
   bool inMessageLoop_ = false;
 };
 
-}  // namespace upgrade
+}  // namespace upgrade::ui::win32

@@ -5,17 +5,17 @@
 #include "win32_server_dialog_view.h"
 #include "win32_text.h"
 
-namespace upgrade {
+namespace upgrade::ui::win32 {
 namespace {
 
-std::optional<DialogKey> dialogKey(WPARAM key) {
+std::optional<run::DialogKey> dialogKey(WPARAM key) {
   switch (key) {
     case VK_RETURN:  // the keypad's too
-      return DialogKey::Enter;
+      return run::DialogKey::Enter;
     case VK_F2:
-      return DialogKey::F2;
+      return run::DialogKey::F2;
     case VK_ESCAPE:
-      return DialogKey::Escape;
+      return run::DialogKey::Escape;
     default:
       return std::nullopt;
   }
@@ -37,11 +37,11 @@ void selectAll(HWND control) {
 
 }  // namespace
 
-void Win32ServerDialogView::setText(DialogField field, std::string_view text) {
+void Win32ServerDialogView::setText(run::DialogField field, std::string_view text) {
   SetWindowTextW(controlOf(field), toWide(text).c_str());
 }
 
-std::string Win32ServerDialogView::text(DialogField field) const {
+std::string Win32ServerDialogView::text(run::DialogField field) const {
   HWND control = controlOf(field);
   std::wstring wide(static_cast<std::size_t>(GetWindowTextLengthW(control)) + 1, L'\0');
   wide.resize(static_cast<std::size_t>(
@@ -49,7 +49,7 @@ std::string Win32ServerDialogView::text(DialogField field) const {
   return fromWide(wide);
 }
 
-void Win32ServerDialogView::setFocus(DialogField field) {
+void Win32ServerDialogView::setFocus(run::DialogField field) {
   HWND control = controlOf(field);
   SetFocus(control);
   selectAll(control);
@@ -82,7 +82,7 @@ void Win32ServerDialogView::runModal() {
   open_ = true;
   ShowWindow(FSqlServer, SW_SHOW);
   SetForegroundWindow(FSqlServer);
-  setFocus(DialogField::RzComboBox1);
+  setFocus(run::DialogField::RzComboBox1);
 
   MSG msg;
   while (open_) {
@@ -114,9 +114,9 @@ void Win32ServerDialogView::close() {
   PostMessageW(FSqlServer, WM_NULL, 0, 0);
 }
 
-std::optional<DialogField> Win32ServerDialogView::fieldOf(HWND window) const {
-  for (const DialogField field : {DialogField::RzComboBox1, DialogField::RzComboBox2,
-                                  DialogField::RzEdit1, DialogField::RzEdit2}) {
+std::optional<run::DialogField> Win32ServerDialogView::fieldOf(HWND window) const {
+  for (const run::DialogField field : {run::DialogField::RzComboBox1, run::DialogField::RzComboBox2,
+                                       run::DialogField::RzEdit1, run::DialogField::RzEdit2}) {
     HWND control = controlOf(field);
     if (window == control || IsChild(control, window) != 0) {
       return field;
@@ -125,15 +125,15 @@ std::optional<DialogField> Win32ServerDialogView::fieldOf(HWND window) const {
   return std::nullopt;
 }
 
-HWND Win32ServerDialogView::controlOf(DialogField field) const {
+HWND Win32ServerDialogView::controlOf(run::DialogField field) const {
   switch (field) {
-    case DialogField::RzComboBox1:
+    case run::DialogField::RzComboBox1:
       return RzComboBox1;
-    case DialogField::RzComboBox2:
+    case run::DialogField::RzComboBox2:
       return RzComboBox2;
-    case DialogField::RzEdit1:
+    case run::DialogField::RzEdit1:
       return RzEdit1;
-    case DialogField::RzEdit2:
+    case run::DialogField::RzEdit2:
       return RzEdit2;
   }
   return nullptr;
@@ -144,13 +144,13 @@ bool Win32ServerDialogView::preTranslateKey(const MSG& msg) {
   if (msg.hwnd != FSqlServer && IsChild(FSqlServer, msg.hwnd) == 0) {
     return false;
   }
-  const std::optional<DialogKey> key = dialogKey(msg.wParam);
+  const std::optional<run::DialogKey> key = dialogKey(msg.wParam);
   if (!key) {
     return false;
   }
-  const std::optional<DialogField> field = fieldOf(msg.hwnd);
+  const std::optional<run::DialogField> field = fieldOf(msg.hwnd);
   // An open drop-down list takes Enter and Esc itself, to pick or to fold up.
-  if (field && *key != DialogKey::F2) {
+  if (field && *key != run::DialogKey::F2) {
     HWND control = controlOf(*field);
     if (isComboBox(control) && SendMessageW(control, CB_GETDROPPEDSTATE, 0, 0) != 0) {
       return false;
@@ -160,11 +160,12 @@ bool Win32ServerDialogView::preTranslateKey(const MSG& msg) {
     return true;
   }
   // Enter on a focused button presses it, as in any dialog.
-  if (*key == DialogKey::Enter && (msg.hwnd == RzBitBtn1 || msg.hwnd == RzBitBtn2)) {
-    events_.ButtonClick(msg.hwnd == RzBitBtn1 ? DialogButton::RzBitBtn1 : DialogButton::RzBitBtn2);
+  if (*key == run::DialogKey::Enter && (msg.hwnd == RzBitBtn1 || msg.hwnd == RzBitBtn2)) {
+    events_.ButtonClick(msg.hwnd == RzBitBtn1 ? run::DialogButton::RzBitBtn1
+                                              : run::DialogButton::RzBitBtn2);
     return true;
   }
   return false;
 }
 
-}  // namespace upgrade
+}  // namespace upgrade::ui::win32

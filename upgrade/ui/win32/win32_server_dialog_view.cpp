@@ -9,7 +9,7 @@
 #include "win32_dialog_look.h"
 #include "win32_text.h"
 
-namespace upgrade {
+namespace upgrade::ui::win32 {
 namespace {
 
 constexpr wchar_t kFormClass[] = L"TFSqlServer";
@@ -17,12 +17,12 @@ constexpr wchar_t kFormClass[] = L"TFSqlServer";
 // A control's id is its row in the look.
 constexpr int kFirstId = 1000;
 
-int idOf(DialogControl control) {
+int idOf(run::DialogControl control) {
   return kFirstId + static_cast<int>(control);
 }
 
-DialogControl controlWithId(UINT id) {
-  return static_cast<DialogControl>(static_cast<int>(id) - kFirstId);
+run::DialogControl controlWithId(UINT id) {
+  return static_cast<run::DialogControl>(static_cast<int>(id) - kFirstId);
 }
 
 HINSTANCE instance() {
@@ -65,11 +65,11 @@ LRESULT CALLBACK buttonProc(HWND button, UINT message, WPARAM wParam, LPARAM lPa
 
 }  // namespace
 
-Win32ServerDialogView::Win32ServerDialogView(ServerDialogEvents& events,
+Win32ServerDialogView::Win32ServerDialogView(run::ServerDialogEvents& events,
                                              const Win32RunControl& control)
     : events_(events), control_(control) {
   registerFormClass(&formProc);
-  for (const DialogControlLook& look : kServerDialogControls) {
+  for (const run::DialogControlLook& look : run::kServerDialogControls) {
     if (font(look.font) == nullptr) {
       fonts_.emplace_back(look.font, songTi(look.font));
     }
@@ -78,7 +78,7 @@ Win32ServerDialogView::Win32ServerDialogView(ServerDialogEvents& events,
   // form paints the picture and the labels beneath its controls, never over them.
   constexpr DWORD style = WS_POPUP | WS_CAPTION | WS_SYSMENU | WS_CLIPSIBLINGS | WS_CLIPCHILDREN;
   constexpr DWORD exStyle = WS_EX_DLGMODALFRAME | WS_EX_CONTROLPARENT;
-  const DialogFormLook& look = kServerDialogForm;
+  const run::DialogFormLook& look = run::kServerDialogForm;
   RECT frame{0, 0, look.clientWidth, look.clientHeight};
   AdjustWindowRectEx(&frame, style, FALSE, exStyle);
   // Its procedure learns FSqlServer with the first message.
@@ -95,7 +95,7 @@ Win32ServerDialogView::Win32ServerDialogView(ServerDialogEvents& events,
 
 Win32ServerDialogView::~Win32ServerDialogView() = default;
 
-HFONT Win32ServerDialogView::font(DialogFont look) const noexcept {
+HFONT Win32ServerDialogView::font(run::DialogFont look) const noexcept {
   for (const auto& [made, font] : fonts_) {
     if (made == look) {
       return font.get();
@@ -105,7 +105,7 @@ HFONT Win32ServerDialogView::font(DialogFont look) const noexcept {
 }
 
 void Win32ServerDialogView::loadBackground() {
-  const DialogRect& picture = lookOf(DialogControl::Image27).place;
+  const run::DialogRect& picture = run::lookOf(run::DialogControl::Image27).place;
   background_ = decodeDialogBackground(picture.width, picture.height);
   if (!background_) {
     OutputDebugStringW(L"Update: the background picture of the server dialog could not be decoded");
@@ -118,26 +118,26 @@ void Win32ServerDialogView::loadBackground() {
 
 void Win32ServerDialogView::createControls() {
   // Made in the Tab order, which the dialog manager follows.
-  for (const DialogControl control : dialogTabOrder()) {
-    const DialogControlLook& look = lookOf(control);
+  for (const run::DialogControl control : run::dialogTabOrder()) {
+    const run::DialogControlLook& look = run::lookOf(control);
     const wchar_t* windowClass = L"BUTTON";
     DWORD exStyle = 0;
     DWORD style = WS_CHILD | WS_VISIBLE | WS_TABSTOP;
     int height = look.place.height;
     switch (look.kind) {
-      case DialogControlKind::ComboBox:
+      case run::DialogControlKind::ComboBox:
         windowClass = L"COMBOBOX";
         style |= WS_VSCROLL | CBS_DROPDOWN | CBS_AUTOHSCROLL;
         // The height given is the list's when dropped down; the field's own
         // height is set below.
         height = 200;
         break;
-      case DialogControlKind::Edit:
+      case run::DialogControlKind::Edit:
         windowClass = L"EDIT";
         exStyle = WS_EX_CLIENTEDGE;
         style |= ES_AUTOHSCROLL;
         break;
-      case DialogControlKind::Button:
+      case run::DialogControlKind::Button:
         style |= BS_OWNERDRAW;
         break;
       default:
@@ -152,7 +152,7 @@ void Win32ServerDialogView::createControls() {
                                " could not be created");
     }
     SendMessageW(window, WM_SETFONT, reinterpret_cast<WPARAM>(font(look.font)), FALSE);
-    if (look.kind == DialogControlKind::ComboBox) {
+    if (look.kind == run::DialogControlKind::ComboBox) {
       // A combo box sets its field's height from its item height, and is never
       // lower than its font's line and borders: SimSun's 12-pixel line fits the
       // look's 20 pixels, the CJK face that stands in for it under Wine does not,
@@ -162,27 +162,27 @@ void Win32ServerDialogView::createControls() {
       const LRESULT item = SendMessageW(window, CB_GETITEMHEIGHT, static_cast<WPARAM>(-1), 0);
       SendMessageW(window, CB_SETITEMHEIGHT, static_cast<WPARAM>(-1),
                    item + (look.place.height - (now.bottom - now.top)));
-    } else if (look.kind == DialogControlKind::Button) {
+    } else if (look.kind == run::DialogControlKind::Button) {
       SetWindowSubclass(window, &buttonProc, 0, 0);
     }
   }
-  RzComboBox1 = windowOf(DialogControl::RzComboBox1);
-  RzComboBox2 = windowOf(DialogControl::RzComboBox2);
-  RzEdit1 = windowOf(DialogControl::RzEdit1);
-  RzEdit2 = windowOf(DialogControl::RzEdit2);
-  RzBitBtn1 = windowOf(DialogControl::RzBitBtn1);
-  RzBitBtn2 = windowOf(DialogControl::RzBitBtn2);
+  RzComboBox1 = windowOf(run::DialogControl::RzComboBox1);
+  RzComboBox2 = windowOf(run::DialogControl::RzComboBox2);
+  RzEdit1 = windowOf(run::DialogControl::RzEdit1);
+  RzEdit2 = windowOf(run::DialogControl::RzEdit2);
+  RzBitBtn1 = windowOf(run::DialogControl::RzBitBtn1);
+  RzBitBtn2 = windowOf(run::DialogControl::RzBitBtn2);
 }
 
-HWND Win32ServerDialogView::windowOf(DialogControl control) const {
+HWND Win32ServerDialogView::windowOf(run::DialogControl control) const {
   return GetDlgItem(FSqlServer, idOf(control));
 }
 
 void Win32ServerDialogView::paintLabels() {
   PAINTSTRUCT paint{};
   HDC dc = BeginPaint(FSqlServer, &paint);
-  for (const DialogControlLook& look : kServerDialogControls) {
-    if (look.kind == DialogControlKind::Label) {
+  for (const run::DialogControlLook& look : run::kServerDialogControls) {
+    if (look.kind == run::DialogControlKind::Label) {
       drawDialogLabel(dc, look, font(look.font));
     }
   }
@@ -217,15 +217,15 @@ LRESULT Win32ServerDialogView::handle(UINT message, WPARAM wParam, LPARAM lParam
       const auto& item = *reinterpret_cast<const DRAWITEMSTRUCT*>(lParam);
       const bool hot = GetWindowLongPtrW(item.hwndItem, GWLP_USERDATA) != 0;
       drawDialogButton(item, hot, FSqlServer, backgroundBrush_.get(),
-                       font(lookOf(controlWithId(item.CtlID)).font));
+                       font(run::lookOf(controlWithId(item.CtlID)).font));
       return TRUE;
     }
     case WM_COMMAND:
       if (HIWORD(wParam) == BN_CLICKED) {
-        if (LOWORD(wParam) == idOf(DialogControl::RzBitBtn1)) {
-          events_.ButtonClick(DialogButton::RzBitBtn1);
-        } else if (LOWORD(wParam) == idOf(DialogControl::RzBitBtn2)) {
-          events_.ButtonClick(DialogButton::RzBitBtn2);
+        if (LOWORD(wParam) == idOf(run::DialogControl::RzBitBtn1)) {
+          events_.ButtonClick(run::DialogButton::RzBitBtn1);
+        } else if (LOWORD(wParam) == idOf(run::DialogControl::RzBitBtn2)) {
+          events_.ButtonClick(run::DialogButton::RzBitBtn2);
         }
       }
       return 0;
@@ -259,4 +259,4 @@ LRESULT Win32ServerDialogView::handle(UINT message, WPARAM wParam, LPARAM lParam
   return DefWindowProcW(FSqlServer, message, wParam, lParam);
 }
 
-}  // namespace upgrade
+}  // namespace upgrade::ui::win32

@@ -15,32 +15,32 @@
 #include "win32_handles.h"
 #include "win32_run_control.h"
 
-namespace upgrade {
+namespace upgrade::ui::win32 {
 
 // The resource id of the background JPEG (RCDATA), in server_dialog.rc.
 inline constexpr int kServerDialogBackground = 101;
 
-class Win32ServerDialogView final : public ServerDialogView {
+class Win32ServerDialogView final : public run::ServerDialogView {
  public:
-  Win32ServerDialogView(ServerDialogEvents& events, const Win32RunControl& control);
+  Win32ServerDialogView(run::ServerDialogEvents& events, const Win32RunControl& control);
   ~Win32ServerDialogView() override;
   Win32ServerDialogView(const Win32ServerDialogView&) = delete;
   Win32ServerDialogView& operator=(const Win32ServerDialogView&) = delete;
 
-  void setText(DialogField field, std::string_view text) override;
-  [[nodiscard]] std::string text(DialogField field) const override;
+  void setText(run::DialogField field, std::string_view text) override;
+  [[nodiscard]] std::string text(run::DialogField field) const override;
   // Keyboard focus selects the field's text, so typing replaces it.
-  void setFocus(DialogField field) override;
+  void setFocus(run::DialogField field) override;
   void setServerList(const std::vector<std::string>& names) override;
   void showMessage(std::string_view title, std::string_view text) override;
   void runModal() override;
   void close() override;
 
   // The field a window belongs to (a combo box's edit stands for the combo box).
-  [[nodiscard]] std::optional<DialogField> fieldOf(HWND window) const;
-  [[nodiscard]] HWND controlOf(DialogField field) const;
+  [[nodiscard]] std::optional<run::DialogField> fieldOf(HWND window) const;
+  [[nodiscard]] HWND controlOf(run::DialogField field) const;
   // A control's window; none for the picture and the labels, which the form paints.
-  [[nodiscard]] HWND windowOf(DialogControl control) const;
+  [[nodiscard]] HWND windowOf(run::DialogControl control) const;
   // The background as drawn: the JPEG stretched over the client area, or null when
   // Windows could not decode it.
   [[nodiscard]] HBITMAP background() const noexcept { return background_.get(); }
@@ -63,14 +63,14 @@ class Win32ServerDialogView final : public ServerDialogView {
   void loadBackground();
   void paintLabels();
   // The font made for a row of the look.
-  [[nodiscard]] HFONT font(DialogFont look) const noexcept;
+  [[nodiscard]] HFONT font(run::DialogFont look) const noexcept;
   // Hands a key of the form to the dialog before the dialog manager sees it; true
   // when it went no further.
   bool preTranslateKey(const MSG& msg);
 
-  ServerDialogEvents& events_;
+  run::ServerDialogEvents& events_;
   const Win32RunControl& control_;
-  std::vector<std::pair<DialogFont, OwnedFont>> fonts_;
+  std::vector<std::pair<run::DialogFont, OwnedFont>> fonts_;
   OwnedBitmap background_;
   OwnedBrush backgroundBrush_;
   HWND lastFocus_ = nullptr;
@@ -80,4 +80,4 @@ class Win32ServerDialogView final : public ServerDialogView {
   OwnedWindow form_;
 };
 
-}  // namespace upgrade
+}  // namespace upgrade::ui::win32

@@ -4,9 +4,9 @@
 #include <string>
 #include <string_view>
 
-namespace upgrade {
+namespace upgrade::ui::win32 {
 
 [[nodiscard]] std::wstring toWide(std::string_view utf8);
 [[nodiscard]] std::string fromWide(std::wstring_view wide);
 
-}  // namespace upgrade
+}  // namespace upgrade::ui::win32

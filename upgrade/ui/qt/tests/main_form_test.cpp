@@ -6,7 +6,6 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QMessageBox>
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <utility>
@@ -14,9 +13,10 @@
 #include "qt_front_end.h"
 #include "qt_server_dialog_view.h"
 #include "reachable_database.h"
+#include "scratch_dir.h"
 #include "update_program.h"
 
-namespace upgrade {
+namespace upgrade::ui::qt {
 namespace {
 
 namespace fs = std::filesystem;
@@ -64,19 +64,17 @@ class Operator final : public QObject {
 class MainFormTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    std::string pattern = (fs::temp_directory_path() / "mainform-XXXXXX").string();
-    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-    dir_ = pattern;
-    parts_.makeDatabase = [this] { return std::make_unique<ReachableAs>(sim_, reachable_); };
+    parts_.makeDatabase = [this] {
+      return std::make_unique<testing::ReachableAs>(sim_, reachable_);
+    };
     parts_.settingsPath = [this] { return dir_ / "System.ini"; };
     parts_.dialogServices.killProcesses = [](std::string_view) {};
   }
-  void TearDown() override { fs::remove_all(dir_); }
 
-  fs::path dir_;
-  SimulatedDatabase sim_{SimulatedDatabase::Options{.version = "1.0.0.0.31"}};
+  testing::ScratchDir dir_{"mainform"};
+  db::SimulatedDatabase sim_{db::SimulatedDatabase::Options{.version = "1.0.0.0.31"}};
   std::string reachable_ = ".";
-  ProgramParts parts_;
+  app::ProgramParts parts_;
 };
 
 TEST_F(MainFormTest, FailedConnectionShowsOneMessageAndEndsTheProgram) {
@@ -84,7 +82,7 @@ TEST_F(MainFormTest, FailedConnectionShowsOneMessageAndEndsTheProgram) {
   reachable_ = "elsewhere";
   QtFrontEnd frontEnd;
   Operator op;
-  EXPECT_EQ(runUpdate(frontEnd, parts_), 0);
+  EXPECT_EQ(app::runUpdate(frontEnd, parts_), 0);
   EXPECT_EQ(op.dialogsShown, 1);
   ASSERT_EQ(op.boxes.size(), 1u);
   EXPECT_EQ(op.boxes[0].title, QStringLiteral("提示信息"));
@@ -100,7 +98,7 @@ TEST_F(MainFormTest, FailedConnectionShowsOneMessageAndEndsTheProgram) {
 TEST_F(MainFormTest, ConnectedRunEndsWithTheLaddersMessage) {
   QtFrontEnd frontEnd;
   Operator op;
-  EXPECT_EQ(runUpdate(frontEnd, parts_), 0);
+  EXPECT_EQ(app::runUpdate(frontEnd, parts_), 0);
   ASSERT_EQ(op.boxes.size(), 1u);
   EXPECT_EQ(op.boxes[0].text, QStringLiteral("升级成功！"));
   EXPECT_EQ(op.boxes[0].title, QStringLiteral("提示信息"));
@@ -133,7 +131,7 @@ TEST(QtRunControlTest, MessageLoopEndsEvenWithoutAnEndRequest) {
 }
 
 }  // namespace
-}  // namespace upgrade
+}  // namespace upgrade::ui::qt
 
 int main(int argc, char** argv) {
   qputenv("QT_QPA_PLATFORM", "offscreen");

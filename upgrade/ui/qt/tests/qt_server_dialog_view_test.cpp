@@ -19,23 +19,23 @@
 #include "qt_server_dialog_view.h"
 #include "server_dialog_look.h"
 
-namespace upgrade {
+namespace upgrade::ui::qt {
 namespace {
 
 // Records what the view delivers; claims every key it is given.
-class RecordingEvents final : public ServerDialogEvents {
+class RecordingEvents final : public run::ServerDialogEvents {
  public:
   void FormShow() override { seen.push_back("show"); }
-  bool FormKeyDown(std::optional<DialogField> focus, DialogKey key) override {
+  bool FormKeyDown(std::optional<run::DialogField> focus, run::DialogKey key) override {
     keys.emplace_back(focus, key);
     return true;
   }
-  void ButtonClick(DialogButton button) override {
-    seen.push_back(button == DialogButton::RzBitBtn1 ? "connect" : "abandon");
+  void ButtonClick(run::DialogButton button) override {
+    seen.push_back(button == run::DialogButton::RzBitBtn1 ? "connect" : "abandon");
   }
 
   std::vector<std::string> seen;
-  std::vector<std::pair<std::optional<DialogField>, DialogKey>> keys;
+  std::vector<std::pair<std::optional<run::DialogField>, run::DialogKey>> keys;
 };
 
 QString fromUtf8(std::string_view text) {
@@ -60,7 +60,7 @@ class QtServerDialogViewTest : public ::testing::Test {
 TEST_F(QtServerDialogViewTest, LooksAsDesigned) {
   d.show();
   EXPECT_EQ(events_.seen, std::vector<std::string>{"show"});
-  const DialogFormLook& form = kServerDialogForm;
+  const run::DialogFormLook& form = run::kServerDialogForm;
   EXPECT_EQ(d.objectName(), fromUtf8(form.name));
   EXPECT_EQ(d.windowTitle(), fromUtf8(form.caption));
   EXPECT_EQ(d.size(), QSize(form.clientWidth, form.clientHeight));
@@ -75,16 +75,16 @@ TEST_F(QtServerDialogViewTest, LooksAsDesigned) {
   EXPECT_EQ(d.font().family(), fromUtf8(form.fontFace));
   EXPECT_EQ(d.font().pixelSize(), form.font.pixels);
 
-  for (const DialogControlLook& look : kServerDialogControls) {
+  for (const run::DialogControlLook& look : run::kServerDialogControls) {
     SCOPED_TRACE(look.name);
     const auto* control = d.findChild<QWidget*>(fromUtf8(look.name));
     ASSERT_NE(control, nullptr);
-    const DialogRect& place = look.place;
+    const run::DialogRect& place = look.place;
     EXPECT_EQ(control->geometry(), QRect(place.left, place.top, place.width, place.height));
     EXPECT_EQ(control->font().family(), fromUtf8(form.fontFace));
     EXPECT_EQ(control->font().pixelSize(), look.font.pixels);
     EXPECT_EQ(control->font().bold(), look.font.bold);
-    if (look.kind == DialogControlKind::Label) {
+    if (look.kind == run::DialogControlKind::Label) {
       const auto* label = qobject_cast<const QLabel*>(control);
       ASSERT_NE(label, nullptr);
       ASSERT_TRUE(look.colour.has_value());
@@ -97,8 +97,8 @@ TEST_F(QtServerDialogViewTest, LooksAsDesigned) {
   EXPECT_TRUE(d.RzComboBox1->isEditable());
   EXPECT_TRUE(d.RzComboBox2->isEditable());
   EXPECT_EQ(d.RzEdit1->echoMode(), QLineEdit::Normal) << "the password in clear text";
-  EXPECT_EQ(d.RzEdit2->text(), fromUtf8(lookOf(DialogControl::RzEdit2).caption));
-  EXPECT_EQ(d.RzBitBtn1->text(), fromUtf8(lookOf(DialogControl::RzBitBtn1).caption));
+  EXPECT_EQ(d.RzEdit2->text(), fromUtf8(run::lookOf(run::DialogControl::RzEdit2).caption));
+  EXPECT_EQ(d.RzBitBtn1->text(), fromUtf8(run::lookOf(run::DialogControl::RzBitBtn1).caption));
 }
 
 TEST_F(QtServerDialogViewTest, SongTiResolvesToAFontWithTheChineseTexts) {
@@ -133,7 +133,7 @@ TEST_F(QtServerDialogViewTest, BackgroundIsAJpegStretchedOverTheWindow) {
 TEST_F(QtServerDialogViewTest, ButtonsHaveTheirFaceColourAndLightUpUnderTheMouse) {
   activate(d);
   const QPoint inside(8, 15);  // clear of the caption and of the border
-  const DialogColour face = kDialogButtonColours.face;
+  const run::DialogColour face = run::kDialogButtonColours.face;
   const QColor faceColour(face.red, face.green, face.blue);
   EXPECT_EQ(d.RzBitBtn1->grab().toImage().pixelColor(inside), faceColour);
   // The pointer comes from elsewhere in the window onto the button.
@@ -149,7 +149,7 @@ TEST_F(QtServerDialogViewTest, ButtonsHaveTheirFaceColourAndLightUpUnderTheMouse
   ASSERT_TRUE(d.RzBitBtn1->hasFocus());
   const QImage focused = d.RzBitBtn1->grab().toImage();
   EXPECT_EQ(focused.pixelColor(inside), faceColour);
-  const DialogColour edge = kDialogButtonColours.edgeFocus;
+  const run::DialogColour edge = run::kDialogButtonColours.edgeFocus;
   EXPECT_EQ(focused.pixelColor(0, inside.y()), QColor(edge.red, edge.green, edge.blue))
       << "the focus shows in the frame";
 }
@@ -180,20 +180,21 @@ TEST_F(QtServerDialogViewTest, TabGoesServerPasswordPortConnectAbandonDatabase) 
 
 TEST_F(QtServerDialogViewTest, KeysReachTheDialogWithTheFocusedField) {
   activate(d);
-  using Key = std::pair<std::optional<DialogField>, DialogKey>;
+  using Key = std::pair<std::optional<run::DialogField>, run::DialogKey>;
   std::vector<Key> expected;
-  const std::pair<QWidget*, std::optional<DialogField>> controls[] = {
-      {d.RzComboBox1, DialogField::RzComboBox1},
-      {d.RzComboBox2, DialogField::RzComboBox2},
-      {d.RzEdit1, DialogField::RzEdit1},
-      {d.RzEdit2, DialogField::RzEdit2},
+  const std::pair<QWidget*, std::optional<run::DialogField>> controls[] = {
+      {d.RzComboBox1, run::DialogField::RzComboBox1},
+      {d.RzComboBox2, run::DialogField::RzComboBox2},
+      {d.RzEdit1, run::DialogField::RzEdit1},
+      {d.RzEdit2, run::DialogField::RzEdit2},
       {d.RzBitBtn1, std::nullopt},
       {d.RzBitBtn2, std::nullopt}};
   for (const auto& [control, field] : controls) {
     control->setFocus();
-    for (const auto& [qtKey, key] :
-         {std::pair(Qt::Key_Return, DialogKey::Enter), std::pair(Qt::Key_Enter, DialogKey::Enter),
-          std::pair(Qt::Key_F2, DialogKey::F2), std::pair(Qt::Key_Escape, DialogKey::Escape)}) {
+    for (const auto& [qtKey, key] : {std::pair(Qt::Key_Return, run::DialogKey::Enter),
+                                     std::pair(Qt::Key_Enter, run::DialogKey::Enter),
+                                     std::pair(Qt::Key_F2, run::DialogKey::F2),
+                                     std::pair(Qt::Key_Escape, run::DialogKey::Escape)}) {
       QTest::keyClick(QApplication::focusWidget(), qtKey);
       expected.emplace_back(field, key);
     }
@@ -213,9 +214,9 @@ TEST_F(QtServerDialogViewTest, ClicksAndFieldsGoThroughTheView) {
   d.setServerList({"SPA-DB", "SPA-DB\\SQLEXPRESS"});
   ASSERT_EQ(d.RzComboBox1->count(), 2);
   EXPECT_EQ(d.RzComboBox1->itemText(1), QStringLiteral("SPA-DB\\SQLEXPRESS"));
-  EXPECT_EQ(d.text(DialogField::RzComboBox1), "") << "a name is offered, not picked";
-  for (const DialogField field : {DialogField::RzComboBox1, DialogField::RzComboBox2,
-                                  DialogField::RzEdit1, DialogField::RzEdit2}) {
+  EXPECT_EQ(d.text(run::DialogField::RzComboBox1), "") << "a name is offered, not picked";
+  for (const run::DialogField field : {run::DialogField::RzComboBox1, run::DialogField::RzComboBox2,
+                                       run::DialogField::RzEdit1, run::DialogField::RzEdit2}) {
     d.setText(field, " 测试库 ");
     EXPECT_EQ(d.text(field), " 测试库 ");
     d.setFocus(field);
@@ -263,4 +264,4 @@ TEST_F(QtServerDialogViewTest, MessageBoxIsOwnedByTheDialog) {
 }
 
 }  // namespace
-}  // namespace upgrade
+}  // namespace upgrade::ui::qt

@@ -19,29 +19,29 @@
 #include "win32_server_dialog_view.h"
 #include "win32_text.h"
 
-namespace upgrade {
+namespace upgrade::ui::win32 {
 namespace {
 
-using KeySeen = std::pair<std::optional<DialogField>, DialogKey>;
+using KeySeen = std::pair<std::optional<run::DialogField>, run::DialogKey>;
 
 // Records what the view delivers. Claims the keys of a field, as the dialog does
 // with Enter; closes the view once it has seen closeAfter keys and clicks.
-class RecordingEvents final : public ServerDialogEvents {
+class RecordingEvents final : public run::ServerDialogEvents {
  public:
   void FormShow() override { seen.emplace_back("show"); }
-  bool FormKeyDown(std::optional<DialogField> focus, DialogKey key) override {
+  bool FormKeyDown(std::optional<run::DialogField> focus, run::DialogKey key) override {
     keys.emplace_back(focus, key);
     closeWhenDone();
     return focus.has_value();
   }
-  void ButtonClick(DialogButton button) override {
-    seen.emplace_back(button == DialogButton::RzBitBtn1 ? "connect" : "abandon");
+  void ButtonClick(run::DialogButton button) override {
+    seen.emplace_back(button == run::DialogButton::RzBitBtn1 ? "connect" : "abandon");
     closeWhenDone();
   }
 
   std::vector<std::string> seen;
   std::vector<KeySeen> keys;
-  ServerDialogView* view = nullptr;
+  run::ServerDialogView* view = nullptr;
   std::size_t closeAfter = 0;
 
  private:
@@ -63,7 +63,7 @@ class Win32ServerDialogViewTest : public ::testing::Test {
     return {place.left, place.top, place.right - place.left, place.bottom - place.top};
   }
 
-  static RECT rectOf(const DialogRect& place) {
+  static RECT rectOf(const run::DialogRect& place) {
     return {place.left, place.top, place.right(), place.bottom()};
   }
 
@@ -75,7 +75,7 @@ class Win32ServerDialogViewTest : public ::testing::Test {
 
   // What the form painted of a label differs from the picture only within the
   // label's rectangle, begins at its left edge and has the label's colour.
-  void expectPaintedByTheForm(const DialogControlLook& label) {
+  void expectPaintedByTheForm(const run::DialogControlLook& label) {
     const RECT place = rectOf(label.place);
     HDC screen = GetDC(d.FSqlServer);
     const OwnedMemoryDc picture(CreateCompatibleDC(nullptr));
@@ -174,24 +174,24 @@ class Win32ServerDialogViewTest : public ::testing::Test {
 TEST_F(Win32ServerDialogViewTest, LooksAsDesigned) {
   wchar_t title[64] = {};
   GetWindowTextW(d.FSqlServer, title, 64);
-  EXPECT_EQ(title, toWide(kServerDialogForm.caption));
+  EXPECT_EQ(title, toWide(run::kServerDialogForm.caption));
   RECT client{};
   GetClientRect(d.FSqlServer, &client);
-  EXPECT_EQ(client.right, kServerDialogForm.clientWidth);
-  EXPECT_EQ(client.bottom, kServerDialogForm.clientHeight);
+  EXPECT_EQ(client.right, run::kServerDialogForm.clientWidth);
+  EXPECT_EQ(client.bottom, run::kServerDialogForm.clientHeight);
   const auto style = static_cast<DWORD>(GetWindowLongW(d.FSqlServer, GWL_STYLE));
   EXPECT_TRUE(style & WS_SYSMENU) << "the close box";
   EXPECT_FALSE(style & (WS_MINIMIZEBOX | WS_MAXIMIZEBOX | WS_THICKFRAME)) << "fixed size";
 
   showPainted();
-  for (const DialogControlLook& look : kServerDialogControls) {
+  for (const run::DialogControlLook& look : run::kServerDialogControls) {
     SCOPED_TRACE(look.name);
-    if (look.kind == DialogControlKind::Label) {
+    if (look.kind == run::DialogControlKind::Label) {
       expectPaintedByTheForm(look);
       continue;
     }
     HWND control = d.windowOf(look.control);
-    if (look.kind == DialogControlKind::Picture) {
+    if (look.kind == run::DialogControlKind::Picture) {
       EXPECT_EQ(control, nullptr) << "painted by the form";
       continue;
     }
@@ -201,7 +201,7 @@ TEST_F(Win32ServerDialogViewTest, LooksAsDesigned) {
     EXPECT_EQ(at.right, look.place.width) << "width";
     EXPECT_EQ(at.bottom, designedHeight(control, look.place.height)) << "height";
     const LOGFONTW font = fontOf(control);
-    EXPECT_EQ(font.lfFaceName, toWide(kServerDialogForm.fontFace));
+    EXPECT_EQ(font.lfFaceName, toWide(run::kServerDialogForm.fontFace));
     EXPECT_EQ(font.lfCharSet, GB2312_CHARSET);
     EXPECT_EQ(font.lfHeight, -look.font.pixels);
     EXPECT_EQ(font.lfWeight, look.font.bold ? FW_BOLD : FW_NORMAL);
@@ -219,8 +219,8 @@ TEST_F(Win32ServerDialogViewTest, LooksAsDesigned) {
 TEST_F(Win32ServerDialogViewTest, LabelsRepaintBeneathTheFields) {
   showPainted();
   RECT labels{};
-  for (const DialogControlLook& look : kServerDialogControls) {
-    if (look.kind == DialogControlKind::Label) {
+  for (const run::DialogControlLook& look : run::kServerDialogControls) {
+    if (look.kind == run::DialogControlKind::Label) {
       const RECT place = rectOf(look.place);
       UnionRect(&labels, &labels, &place);
     }
@@ -256,7 +256,7 @@ LRESULT CALLBACK refuseTheLastControl(int code, WPARAM window, LPARAM create) {
   static int children = 0;
   if (code == HCBT_CREATEWND) {
     HWND parent = reinterpret_cast<const CBT_CREATEWNDW*>(create)->lpcs->hwndParent;
-    if (parent != nullptr && ++children == static_cast<int>(kDialogTabStops)) {
+    if (parent != nullptr && ++children == static_cast<int>(run::kDialogTabStops)) {
       refusedForm = parent;
       HWND connect = FindWindowExW(parent, nullptr, L"Button", nullptr);
       PostMessageW(parent, WM_COMMAND, MAKEWPARAM(GetDlgCtrlID(connect), BN_CLICKED),
@@ -305,7 +305,7 @@ TEST_F(Win32ServerDialogViewTest, BackgroundIsTheJpegDecodedByWindows) {
 }
 
 TEST_F(Win32ServerDialogViewTest, ButtonsHaveTheirFaceColourAndLightUpUnderTheMouse) {
-  const DialogButtonColours& colours = kDialogButtonColours;
+  const run::DialogButtonColours& colours = run::kDialogButtonColours;
   EXPECT_EQ(buttonFace(d.RzBitBtn1, 0), colorRef(colours.face));
   EXPECT_EQ(buttonFace(d.RzBitBtn2, ODS_SELECTED), colorRef(colours.facePressed));
   SendMessageW(d.RzBitBtn2, WM_MOUSEMOVE, 0, MAKELPARAM(5, 5));
@@ -339,10 +339,10 @@ TEST_F(Win32ServerDialogViewTest, KeysReachTheDialogBeforeTheDialogManager) {
 
   EXPECT_FALSE(d.isOpen());
   EXPECT_FALSE(IsWindowVisible(d.FSqlServer));
-  const std::vector<KeySeen> expected = {{DialogField::RzEdit1, DialogKey::Enter},
-                                         {DialogField::RzComboBox2, DialogKey::F2},
-                                         {std::nullopt, DialogKey::Escape},
-                                         {std::nullopt, DialogKey::Enter}};
+  const std::vector<KeySeen> expected = {{run::DialogField::RzEdit1, run::DialogKey::Enter},
+                                         {run::DialogField::RzComboBox2, run::DialogKey::F2},
+                                         {std::nullopt, run::DialogKey::Escape},
+                                         {std::nullopt, run::DialogKey::Enter}};
   EXPECT_EQ(events_.keys, expected);
   EXPECT_EQ(events_.seen, (std::vector<std::string>{"show", "connect"}));
 }
@@ -362,21 +362,21 @@ TEST_F(Win32ServerDialogViewTest, CloseBoxEndsTheModalLoopAndAQuitIsPassedOn) {
 }
 
 TEST_F(Win32ServerDialogViewTest, FieldsAndTheServerListGoThroughTheView) {
-  d.setText(DialogField::RzComboBox1, "服务器\\SQL");
-  d.setText(DialogField::RzEdit1, " 密码 ");
-  EXPECT_EQ(d.text(DialogField::RzComboBox1), "服务器\\SQL");
-  EXPECT_EQ(d.text(DialogField::RzEdit1), " 密码 ");
+  d.setText(run::DialogField::RzComboBox1, "服务器\\SQL");
+  d.setText(run::DialogField::RzEdit1, " 密码 ");
+  EXPECT_EQ(d.text(run::DialogField::RzComboBox1), "服务器\\SQL");
+  EXPECT_EQ(d.text(run::DialogField::RzEdit1), " 密码 ");
 
   d.setServerList({"B-SERVER", "A-SERVER"});
   EXPECT_EQ(SendMessageW(d.RzComboBox1, CB_GETCOUNT, 0, 0), 2);
   wchar_t first[16] = {};
   SendMessageW(d.RzComboBox1, CB_GETLBTEXT, 0, reinterpret_cast<LPARAM>(first));
   EXPECT_STREQ(first, L"B-SERVER") << "in the order given";
-  EXPECT_EQ(d.text(DialogField::RzComboBox1), "") << "a name is offered, none is picked";
+  EXPECT_EQ(d.text(run::DialogField::RzComboBox1), "") << "a name is offered, none is picked";
 
   // Keyboard focus selects the whole text, so typing replaces it.
-  d.setText(DialogField::RzEdit2, "1433");
-  d.setFocus(DialogField::RzEdit2);
+  d.setText(run::DialogField::RzEdit2, "1433");
+  d.setFocus(run::DialogField::RzEdit2);
   DWORD start = 1;
   DWORD end = 0;
   SendMessageW(d.RzEdit2, EM_GETSEL, reinterpret_cast<WPARAM>(&start),
@@ -409,4 +409,4 @@ TEST(Win32RunControlTest, MessageLoopEndsWithOrWithoutAnEndRequest) {
 }
 
 }  // namespace
-}  // namespace upgrade
+}  // namespace upgrade::ui::win32
