@@ -148,8 +148,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     before.push_back(settings.readString(s, k, "\x01missing"));
     const std::string& read = before.back();
     FUZZ_CHECK(text::isValidUtf8(read), "[" + s + "] " + k + " read " + fuzzing::escaped(read));
-    FUZZ_CHECK(characters(read) <= SettingsFile::kMaxValueLength,
-               "a value over 2047 characters");
+    FUZZ_CHECK(characters(read) <= SettingsFile::kMaxValueLength, "a value over 2047 characters");
   }
 
   bool refused = false;
@@ -180,7 +179,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
              what + " left a GBK file that reads as UTF-8");
   for (std::size_t i = 0; i + 1 < pairs.size(); ++i) {
     const auto& [s, k] = pairs[i];
-    if (upgrade::text::equalsIgnoringAsciiCase(s, section) && upgrade::text::equalsIgnoringAsciiCase(k, key)) {
+    if (upgrade::text::equalsIgnoringAsciiCase(s, section) &&
+        upgrade::text::equalsIgnoringAsciiCase(k, key)) {
       continue;
     }
     const std::string now = settings.readString(s, k, "\x01missing");
