@@ -1,6 +1,7 @@
 #include "run_log_file.h"
 
 #include <algorithm>
+#include <chrono>
 #include <system_error>
 #include <thread>
 #include <utility>
@@ -17,9 +18,10 @@ namespace fs = std::filesystem;
 // rotation needs a full log, so a few rounds are plenty.
 constexpr int kRounds = 16;
 // Another run holds the lock for one append. Anyone who can read the log can take
-// the lock too, so the wait is bounded: about two seconds, after which this run
-// writes no more lines rather than wait that long for each.
-constexpr int kLockTries = 2000;
+// the lock too, so the wait is bounded: two seconds by the clock (a pause can last
+// a whole timer tick on Windows, so a count of pauses is no bound), after which this
+// run writes no more lines rather than wait that long for each.
+constexpr std::chrono::seconds kLockWait{2};
 constexpr std::chrono::milliseconds kLockPause{1};
 
 std::string twoDigits(unsigned value) {
@@ -28,13 +30,14 @@ std::string twoDigits(unsigned value) {
 }
 
 bool lock(detail::LogFile& file) noexcept {
-  for (int attempt = 0; attempt < kLockTries; ++attempt) {
-    if (file.tryLock()) {
-      return true;
+  const auto giveUp = std::chrono::steady_clock::now() + kLockWait;
+  while (!file.tryLock()) {
+    if (std::chrono::steady_clock::now() >= giveUp) {
+      return false;
     }
     std::this_thread::sleep_for(kLockPause);
   }
-  return false;
+  return true;
 }
 
 }  // namespace
@@ -49,6 +52,9 @@ fs::path RunLogFile::previousPath() const {
 }
 
 void RunLogFile::note(std::string_view event) noexcept {
+  if (stopped_) {
+    return;
+  }
   try {
     append(logTimestamp(clock_()) + " " + text::safeLine(text::masked(event, secrets_)) + "\n");
   } catch (...) {
@@ -69,9 +75,6 @@ void RunLogFile::keepSecret(std::string_view secret) noexcept {
 }
 
 void RunLogFile::append(std::string_view line) {
-  if (stopped_) {
-    return;
-  }
   for (int round = 0; round < kRounds; ++round) {
     std::optional<detail::LogFile> file = detail::LogFile::open(path_);
     if (!file) {

@@ -47,10 +47,10 @@ class RunLogFile final : public ladder::RunLog {
   [[nodiscard]] const std::filesystem::path& path() const noexcept { return path_; }
   // Where the previous log is kept.
   [[nodiscard]] std::filesystem::path previousPath() const;
-  // The size past which nothing more is appended when the log cannot be rotated.
-  [[nodiscard]] std::uintmax_t hardLimit() const noexcept { return limit_ * 2; }
 
  private:
+  // The size past which nothing more is appended when the log cannot be rotated.
+  [[nodiscard]] std::uintmax_t hardLimit() const noexcept { return limit_ * 2; }
   void append(std::string_view line);
 
   std::filesystem::path path_;
