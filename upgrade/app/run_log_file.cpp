@@ -8,6 +8,7 @@
 
 #include "run_log_file_platform.h"
 #include "safe_line.h"
+#include "settings_file.h"
 
 namespace upgrade::app {
 namespace {
@@ -105,13 +106,11 @@ void RunLogFile::append(std::string_view line) {
 }
 
 fs::path runLogPathFor(const fs::path& settingsPath) {
-  // Only the link beside the program is followed, not one planted where it leads.
-  std::error_code error;
-  const fs::path target = fs::read_symlink(settingsPath, error);
-  if (error) {
-    return fs::path(settingsPath).replace_filename(kRunLogFileName);
+  fs::path logBeside = settings::settingsLinkTarget(settingsPath);
+  if (logBeside.empty()) {
+    logBeside = settingsPath;
   }
-  return (settingsPath.parent_path() / target).replace_filename(kRunLogFileName);
+  return logBeside.replace_filename(kRunLogFileName);
 }
 
 std::string logTimestamp(std::chrono::system_clock::time_point time) {

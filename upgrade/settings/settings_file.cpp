@@ -202,15 +202,13 @@ void SettingsFile::writeString(std::string_view section, std::string_view key,
     throw std::invalid_argument("settings text must be UTF-8");
   }
 
-  // Write through a symbolic link rather than replacing the link with a file: the
-  // one beside the program, which may lead out of a directory the operators cannot
-  // write. A link found where it leads may have been planted by anyone who can write
-  // there, and is not followed.
+  // Write through the link beside the program rather than replace it with a file,
+  // but never through a second one.
   fs::path target = path_;
   std::error_code ec;
   if (fs::is_symlink(fs::symlink_status(path_, ec))) {
-    target = path_.parent_path() / fs::read_symlink(path_, ec);
-    if (ec || fs::is_symlink(fs::symlink_status(target, ec))) {
+    target = settingsLinkTarget(path_);
+    if (target.empty() || fs::is_symlink(fs::symlink_status(target, ec))) {
       throw SettingsWriteError(path_);
     }
   }
@@ -264,6 +262,12 @@ std::optional<std::string> SettingsFile::unreadableReason() const {
 
 void SettingsFile::writeInteger(std::string_view section, std::string_view key, int value) {
   writeString(section, key, std::to_string(value));
+}
+
+fs::path settingsLinkTarget(const fs::path& path) {
+  std::error_code error;
+  const fs::path target = fs::read_symlink(path, error);
+  return error ? fs::path() : path.parent_path() / target;
 }
 
 std::optional<int> parseProfileInteger(std::string_view text) noexcept {

@@ -80,4 +80,11 @@ class SettingsFile {
 // trailing blanks, gives nullopt.
 [[nodiscard]] std::optional<int> parseProfileInteger(std::string_view text) noexcept;
 
+// Where the symbolic link at path leads, taken from the link's own directory; empty
+// when path is no link or the link cannot be read. The settings are written there
+// and the run log is kept beside it, so that the program's directory can stay closed
+// to the operators. Only that one link counts: a link found where it leads may have
+// been planted by anyone who can write there.
+[[nodiscard]] std::filesystem::path settingsLinkTarget(const std::filesystem::path& path);
+
 }  // namespace upgrade::settings
