@@ -34,6 +34,9 @@ ClosingMessage closingMessage(const RunOutcome& outcome) {
 
 std::string statusLine(const RunOutcome& outcome) {
   const auto quoted = [](std::string_view value) { return "\"" + text::safeLine(value) + "\""; };
+  const auto steps = [](std::size_t count) {
+    return std::to_string(count) + (count == 1 ? " step" : " steps");
+  };
   std::string line;
   if (outcome.target) {
     line = "server " + quoted(outcome.target->server) + ", database " +
@@ -47,14 +50,13 @@ std::string statusLine(const RunOutcome& outcome) {
     case RunOutcome::Kind::UpToDate:
       return line + "up to date";
     case RunOutcome::Kind::Pending:
-      return line + std::to_string(outcome.pending.size()) +
-             (outcome.pending.size() == 1 ? " step from " : " steps from ") +
+      return line + steps(outcome.pending.size()) + " from " +
              quoted(outcome.pending.front().precondition) + " to " +
              quoted(outcome.pending.back().next);
     case RunOutcome::Kind::NoStepMatches:
       return line + "matches no step: nothing would run";
     case RunOutcome::Kind::Upgraded:
-      return line + "upgraded, " + std::to_string(outcome.applied.size()) + " steps run";
+      return line + "upgraded, " + steps(outcome.applied.size()) + " run";
     case RunOutcome::Kind::StepFailed:
       return line + "failed at step " + quoted(outcome.failedStep.precondition) + " -> " +
              quoted(outcome.failedStep.next);

@@ -38,13 +38,6 @@ std::string trimBlanks(std::string_view typed) {
       text::trimmed(typed, [](char c) { return static_cast<unsigned char>(c) <= ' '; }));
 }
 
-// The port as typed, read as a whole number: decimal, or hexadecimal after "$" or
-// "0x"; leading spaces and tabs are allowed. The settings file's own reading, so
-// that a port reads the same in both.
-std::optional<int> portFromText(std::string_view text) {
-  return settings::parseProfileInteger(text);
-}
-
 }  // namespace
 
 TFSqlServer::TFSqlServer(TForm1& form, const ServerDialogViewFactory& createView, Services services)
@@ -82,20 +75,7 @@ void TFSqlServer::FormCreate() {
 
 void TFSqlServer::FormShow() {
   try {
-    const settings::SettingsFile& settings = form_.settings;
-    const settings::ConnectionSettings defaults;
-    view_->setText(DialogField::RzComboBox1,
-                   settings.readString(settings::kServerKey.section, settings::kServerKey.key,
-                                       defaults.server));
-    view_->setText(DialogField::RzEdit1,
-                   settings.readString(settings::kPasswordKey.section, settings::kPasswordKey.key,
-                                       defaults.password));
-    view_->setText(DialogField::RzComboBox2,
-                   settings.readString(settings::kDatabaseKey.section, settings::kDatabaseKey.key,
-                                       defaults.database));
-    view_->setText(DialogField::RzEdit2,
-                   std::to_string(settings.readInteger(settings::kPortKey.section,
-                                                       settings::kPortKey.key, defaults.port)));
+    fillFields(settings::readConnectionSettings(form_.settings));
   } catch (...) {
     // The fields keep what start-up put into them.
   }
@@ -162,7 +142,10 @@ void TFSqlServer::RzBitBtn1Click() {
     settings.writeString(settings::kServerKey.section, settings::kServerKey.key,
                          view_->text(DialogField::RzComboBox1));
     settings.writeString(settings::kPasswordKey.section, settings::kPasswordKey.key, password);
-    const std::optional<int> port = portFromText(view_->text(DialogField::RzEdit2));
+    // The port as typed is read as the settings file reads it (decimal, "$" or "0x"
+    // hexadecimal, leading blanks allowed), so that a port reads the same in both.
+    const std::optional<int> port =
+        settings::parseProfileInteger(view_->text(DialogField::RzEdit2));
     if (!port) {
       throw std::invalid_argument("the port is not a whole number");
     }

@@ -8,7 +8,6 @@
 #include <cstring>
 #include <string>
 
-#include "win32_server_dialog_view.h"
 #include "win32_text.h"
 
 namespace upgrade::ui::win32 {

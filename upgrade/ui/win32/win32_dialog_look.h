@@ -11,6 +11,9 @@
 
 namespace upgrade::ui::win32 {
 
+// The resource id of the background JPEG (RCDATA), in server_dialog.rc.
+inline constexpr int kServerDialogBackground = 101;
+
 [[nodiscard]] constexpr COLORREF colorRef(run::DialogColour colour) noexcept {
   return RGB(colour.red, colour.green, colour.blue);
 }

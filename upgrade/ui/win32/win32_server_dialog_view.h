@@ -17,9 +17,6 @@
 
 namespace upgrade::ui::win32 {
 
-// The resource id of the background JPEG (RCDATA), in server_dialog.rc.
-inline constexpr int kServerDialogBackground = 101;
-
 class Win32ServerDialogView final : public run::ServerDialogView {
  public:
   Win32ServerDialogView(run::ServerDialogEvents& events, const Win32RunControl& control);
