@@ -39,6 +39,7 @@ start_xvfb() {
     flock --nonblock "$xvfb_lock" && break
     exec {xvfb_lock}>&-
   done 2>/dev/null
+  ((number < 1000)) || return 1 # every display number is taken
   coproc XVFB { exec Xvfb ":$number" -displayfd 1 -nolock -nolisten tcp -screen 0 1024x768x24 2>"$1"; }
   xvfb_pid=$XVFB_PID
   local ready

@@ -18,7 +18,7 @@ sanitizer_options_for_qt
 # One run against a fresh peer started with the given options; leaves the peer's
 # final version in $final and the log in $work/Update.log.
 run_against_peer() {
-  rm -f "$work/Update.log" "$work/peer.in" "$work/peer.out"
+  rm -f "$work/Update.log"
   start_peer "$peer" --lifetime 120 "$@"
   write_settings "127.0.0.1,$peer_port" secret-pw Kvb "$peer_port"
   start_update "$update"

@@ -83,6 +83,9 @@ stop_peer() {
   local status=0
   wait "$peer_pid" || status=$?
   peer_pid=
+  # Only after it ended: what it prints on its way out must find a reader.
+  exec {peer_out}<&-
+  rm -f "$work/peer.in" "$work/peer.out"
   [[ $status -eq 0 ]] || fail "tds-peer did not understand everything (status $status): $(cat "$work/peer.err")"
 }
 
