@@ -89,19 +89,7 @@ struct TdsPeer::Impl {
 };
 
 void TdsPeer::Impl::serve(int stopFd) {
-  for (;;) {
-    const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
-    if (left.count() <= 0) {
-      return;
-    }
-    std::array<pollfd, 2> entries{pollfd{listener.get(), POLLIN, 0}, pollfd{stopFd, POLLIN, 0}};
-    const int ready = ::poll(entries.data(), entries.size(), static_cast<int>(left.count()));
-    if (ready < 0 || (entries[1].revents & POLLIN) != 0) {
-      return;
-    }
-    if (ready == 0) {
-      continue;
-    }
+  while (tds::awaitReadable(listener.get(), stopFd, deadline)) {
     Fd client(::accept4(listener.get(), nullptr, nullptr, SOCK_CLOEXEC));
     if (client.get() >= 0) {
       {

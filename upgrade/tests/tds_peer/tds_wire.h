@@ -178,6 +178,25 @@ inline void resultSet(Writer& out, const std::vector<std::u16string>& names,
 }
 
 // A byte stream that ends with the peer's lifetime or its stop pipe.
+// Waits until fd has something to read (or has hung up). False when stopFd fires,
+// the wait fails or the deadline passes.
+inline bool awaitReadable(int fd, int stopFd, Clock::time_point deadline) {
+  for (;;) {
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
+    if (left.count() <= 0) {
+      return false;
+    }
+    std::array<pollfd, 2> entries{pollfd{fd, POLLIN, 0}, pollfd{stopFd, POLLIN, 0}};
+    const int ready = ::poll(entries.data(), entries.size(), static_cast<int>(left.count()));
+    if (ready < 0 || (entries[1].revents & POLLIN) != 0) {
+      return false;
+    }
+    if (ready > 0) {
+      return true;
+    }
+  }
+}
+
 class Link {
  public:
   Link(int fd, int stopFd, Clock::time_point deadline)
@@ -255,17 +274,8 @@ class Link {
   void readExactly(std::uint8_t* out, size_t size) {
     size_t done = 0;
     while (done < size) {
-      const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline_ - Clock::now());
-      if (left.count() <= 0) {
+      if (!awaitReadable(fd_, stopFd_, deadline_)) {
         throw ConnectionEnded{};
-      }
-      std::array<pollfd, 2> entries{pollfd{fd_, POLLIN, 0}, pollfd{stopFd_, POLLIN, 0}};
-      const int ready = ::poll(entries.data(), entries.size(), static_cast<int>(left.count()));
-      if (ready < 0 || (entries[1].revents & POLLIN) != 0) {
-        throw ConnectionEnded{};
-      }
-      if (ready == 0) {
-        continue;  // the deadline check above ends it
       }
       const ssize_t got = ::recv(fd_, out + done, size - done, 0);
       if (got <= 0) {
