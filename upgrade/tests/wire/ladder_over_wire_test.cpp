@@ -58,8 +58,7 @@ TEST_F(OverTheWire, AStatusSendsOnlyTheLaddersFirstVersionRead) {
   TdsPeer& peer = startPeer({.version = "1.0.0.0.20"});
   const ScratchDir dir("wire-status");
   const std::filesystem::path settings = dir / "System.ini";
-  std::ofstream(settings) << "[ServerIP]\nServerIP1=" << targetFor(peer).server
-                          << "\n[ServerPass]\nServerPass1=secret\n";
+  writeSettingsFor(settings, peer);
   app::ProgramParts parts;
   parts.makeDatabase = [] { return std::make_unique<odbc::OdbcDatabase>(shortTimeouts()); };
   parts.settingsPath = [&settings] { return settings; };

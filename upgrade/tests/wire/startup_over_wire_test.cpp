@@ -53,8 +53,7 @@ TEST_F(OverTheWire, ALoginThatFailsLeadsToTheDialogAndTheLogKeepsTheReason) {
     SCOPED_TRACE(c.name);
     TdsPeer& peer = startPeer({.login = c.login});
     const std::string server = targetFor(peer).server;
-    std::ofstream(dir / "System.ini")
-        << "[ServerIP]\nServerIP1=" << server << "\n[ServerPass]\nServerPass1=secret\n";
+    writeSettingsFor(dir / "System.ini", peer);
     odbc::OdbcDatabase::Options options = shortTimeouts();
     options.loginTimeout = std::chrono::seconds(1);
     odbc::OdbcDatabase db(options);
@@ -94,8 +93,7 @@ TEST_F(OverTheWire, ThePasswordNeverReachesTheLogEvenFromTheServer) {
   TdsPeer& peer = startPeer({.version = "1.0.0.0.20",
                              .faults = {{.textContains = "DROP COLUMN zkmxcode",
                                          .message = "Password 'Pa55;word' is not accepted."}}});
-  std::ofstream(dir / "System.ini") << "[ServerIP]\nServerIP1=" << targetFor(peer).server
-                                    << "\n[ServerPass]\nServerPass1=Pa55;word\n";
+  writeSettingsFor(dir / "System.ini", peer, "Pa55;word");
   odbc::OdbcDatabase db(shortTimeouts());
   RecordingRun run;
   app::RunLogFile log(dir / "Update.log");

@@ -6,8 +6,11 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <fstream>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "ladder.h"
@@ -26,6 +29,13 @@ inline odbc::OdbcDatabase::Options shortTimeouts() {
 
 inline db::ConnectionTarget targetFor(const TdsPeer& peer) {
   return {"127.0.0.1," + std::to_string(peer.port()), "Kvb", "sa", "secret"};
+}
+
+// A System.ini that names the peer, with the password given; the rest is defaults.
+inline void writeSettingsFor(const std::filesystem::path& file, const TdsPeer& peer,
+                             std::string_view password = "secret") {
+  std::ofstream(file) << "[ServerIP]\nServerIP1=" << targetFor(peer).server
+                      << "\n[ServerPass]\nServerPass1=" << password << "\n";
 }
 
 class OverTheWire : public ::testing::Test {
