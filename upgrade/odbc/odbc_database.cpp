@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <chrono>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -15,6 +16,7 @@
 namespace upgrade::odbc {
 
 using namespace detail;
+using Clock = std::chrono::steady_clock;
 
 struct OdbcDatabase::Impl {
   Options options;

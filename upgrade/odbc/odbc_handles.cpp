@@ -8,19 +8,23 @@
 
 namespace upgrade::odbc::detail {
 
-WideText wide(std::string_view utf8) {
-  const std::u16string units = text::toUtf16(utf8);
-  WideText out(units.size() + 1, 0);
-  std::transform(units.begin(), units.end(), out.begin(),
-                 [](char16_t unit) { return static_cast<SQLWCHAR>(unit); });
-  return out;
-}
+namespace {
 
 std::string narrow(const SQLWCHAR* text, size_t length) {
   std::u16string units(length, u'\0');
   std::transform(text, text + length, units.begin(),
                  [](SQLWCHAR unit) { return static_cast<char16_t>(unit); });
   return text::toUtf8(units);
+}
+
+}  // namespace
+
+WideText wide(std::string_view utf8) {
+  const std::u16string units = text::toUtf16(utf8);
+  WideText out(units.size() + 1, 0);
+  std::transform(units.begin(), units.end(), out.begin(),
+                 [](char16_t unit) { return static_cast<SQLWCHAR>(unit); });
+  return out;
 }
 
 std::string terminated(const WideText& buffer, SQLSMALLINT reported) {

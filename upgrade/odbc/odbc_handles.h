@@ -2,13 +2,11 @@
 // themselves, and one place where the outcome of every call is judged.
 #pragma once
 
-#include <chrono>
 #include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
 
-#include "database.h"
 // The platform's ODBC headers, which the build names: sql_headers_posix.h or
 // sql_headers_windows.h.
 #include UPGRADE_SQL_HEADERS
@@ -17,12 +15,10 @@ namespace upgrade::odbc::detail {
 
 static_assert(sizeof(SQLWCHAR) == sizeof(char16_t), "ODBC wide characters are UTF-16 units");
 
-using Clock = std::chrono::steady_clock;
 using WideText = std::vector<SQLWCHAR>;
 
 // NUL-terminated, for the wide calls.
 [[nodiscard]] WideText wide(std::string_view utf8);
-[[nodiscard]] std::string narrow(const SQLWCHAR* text, size_t length);
 
 // A name or message that the driver wrote into buffer, NUL-terminated, with the
 // length it reported. The length can be wrong: unixODBC passes on the byte count of
