@@ -72,7 +72,7 @@ TEST(StatementFailures, OnlyTheToleratedOnesLetTheirStepCommit) {
 }
 
 TEST(StatementFailures, TheEnsureStepFailsWithItsOwnMessageAndKeepsItsVersion) {
-  for (const char* failing : {"select * from xmlb", "Insert into xmlb"}) {
+  for (const char* failing : {"select * from xmlb", "Insert into xmlb", "update ver set ver1"}) {
     const LadderRun run({.version = "1.0.0.0.2", .failOn = {failing}});
     EXPECT_EQ(run.outcome.failedStep, (StepName{"1.0.0.0.2", "1.0.0.0.2"})) << failing;
     EXPECT_EQ(closingMessage(run.outcome).text, "向V1.0.0.0.2升级时失败！") << failing;
