@@ -51,7 +51,9 @@ int runUnattended(ProgramParts parts, const CommandLine& command, std::FILE* out
       write(out, ladder::ladderTranscript({.version = *outcome->versionFound}));
     }
     const bool saysWhy = command.status || command.json || command.settings;
-    if (saysWhy && (status == 2 || status == 3) && !outcome->reason.empty()) {
+    const bool failed = outcome && (outcome->kind == ladder::RunOutcome::Kind::ConnectionFailed ||
+                                    outcome->kind == ladder::RunOutcome::Kind::StepFailed);
+    if (saysWhy && failed && !outcome->reason.empty()) {
       write(err, "Update: " + text::safeLine(outcome->reason) + "\n");
     }
   } catch (...) {
