@@ -26,6 +26,7 @@
 #include "fuzz_check.h"
 #include "scratch_dir.h"
 #include "settings_file.h"
+#include "settings_rewrite.h"
 #include "text_encoding.h"
 #include "utf16.h"
 
@@ -64,9 +65,10 @@ std::vector<std::pair<std::string, std::string>> namesIn(std::string_view bytes)
     const std::size_t end = bytes.find('\n');
     const std::string_view line = text::trimmed(bytes.substr(0, end));
     bytes.remove_prefix(end == std::string_view::npos ? bytes.size() : end + 1);
+    static const text::GbkToUtf8 gbk;
     const auto decodings = [](std::string_view raw) {
       return std::vector<std::string>{text::sanitiseUtf8(text::trimmed(raw)),
-                                      text::GbkToUtf8()(text::trimmed(raw))};
+                                      gbk(text::trimmed(raw))};
     };
     if (line.starts_with('[') && line.find(']') != std::string_view::npos) {
       sections = decodings(line.substr(1, line.find(']') - 1));
@@ -93,15 +95,6 @@ std::string utf16LeText(std::string_view bytes) {
                                    static_cast<unsigned char>(bytes[at + 1]) << 8);
   }
   return upgrade::text::toUtf8(units);
-}
-
-std::string asUtf16Le(std::string_view utf8) {
-  std::string bytes = "\xFF\xFE";
-  for (const char16_t unit : upgrade::text::toUtf16(utf8)) {
-    bytes += static_cast<char>(unit & 0xFF);
-    bytes += static_cast<char>(unit >> 8);
-  }
-  return bytes;
 }
 
 // In memory where there is such a file system: every input writes the file.
@@ -134,7 +127,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
 
   if (input.starts_with("\xFE\xFE")) {
-    input = asUtf16Le(text::sanitiseUtf8(std::string_view(input).substr(2)));
+    input = upgrade::settings::detail::utf16LeBytes(
+        text::sanitiseUtf8(std::string_view(input).substr(2)));
   }
 
   const fs::path& path = workFile();
