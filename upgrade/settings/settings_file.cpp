@@ -65,11 +65,9 @@ class FileText {
   explicit FileText(std::ifstream& file) : file_(file) {
     std::optional<detail::FileFacts> examined = detail::examine(file_);
     if (examined && examined->encoding == Encoding::Utf16Le) {
+      // New lines in it are UTF-8 before they are encoded.
       decode();
-      examined = detail::examine(*decoded_);
-      if (examined) {
-        examined->encoding = Encoding::Utf8;  // new lines in it are UTF-8 before encoding
-      }
+      examined = detail::examine(*decoded_, Encoding::Utf8);
       decode();
     } else if (examined && examined->encoding == Encoding::Utf16Be) {
       reason_ = "it is in UTF-16 big-endian, which is not read";

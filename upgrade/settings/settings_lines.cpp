@@ -41,7 +41,7 @@ std::string_view LineBlocks::next() {
   }
 }
 
-std::optional<FileFacts> examine(std::istream& in) {
+std::optional<FileFacts> examine(std::istream& in, std::optional<Encoding> known) {
   FileFacts facts;
   LineBlocks blocks(in);
   bool first = true;
@@ -65,8 +65,8 @@ std::optional<FileFacts> examine(std::istream& in) {
         facts.newline = at > 0 && text[at - 1] == '\r' ? "\r\n" : "\n";
       }
     }
-    if (facts.bomLength != 0 && !facts.newline.empty()) {
-      facts.encoding = Encoding::Utf8;  // whatever follows
+    if ((facts.bomLength != 0 || known) && !facts.newline.empty()) {
+      facts.encoding = known.value_or(Encoding::Utf8);  // whatever follows
       return facts;
     }
     ascii = ascii && text::isAscii(block);
@@ -79,7 +79,9 @@ std::optional<FileFacts> examine(std::istream& in) {
   if (blocks.failed()) {
     return std::nullopt;
   }
-  if (facts.bomLength != 0) {
+  if (known) {
+    facts.encoding = *known;
+  } else if (facts.bomLength != 0) {
     facts.encoding = Encoding::Utf8;
   } else {
     facts.encoding = ascii ? Encoding::Ascii : (utf8 ? Encoding::Utf8 : Encoding::Gbk);

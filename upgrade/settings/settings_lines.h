@@ -53,9 +53,11 @@ struct FileFacts {
 
 // Reads the stream to its end (a GBK file only until its first byte that is not
 // UTF-8): UTF-8 if all of it is valid UTF-8, GBK otherwise, unless a byte order mark
-// says UTF-8 or UTF-16 (whose text is then examined through Utf16LeDecoder). Nullopt
-// when reading fails.
-[[nodiscard]] std::optional<FileFacts> examine(std::istream& in);
+// says UTF-8 or UTF-16 (whose text is then examined through Utf16LeDecoder). A
+// stream whose encoding is known already (the UTF-8 that Utf16LeDecoder makes) is
+// read only as far as its first line break. Nullopt when reading fails.
+[[nodiscard]] std::optional<FileFacts> examine(std::istream& in,
+                                               std::optional<Encoding> known = std::nullopt);
 
 // The text of a UTF-16 little-endian stream (Notepad's "Unicode", which Windows'
 // profile functions read and write) as UTF-8, from where the stream stands, a block
