@@ -57,7 +57,8 @@ inline constexpr DialogFormLook kServerDialogForm{.name = "FSqlServer",
 
 enum class DialogControlKind {
   Picture,   // the background picture, stretched over its rectangle
-  Label,     // one line, left-aligned, centred in its height, cut at its rectangle
+  Label,     // one line, left-aligned, centred in its height, cut at its rectangle;
+             // no background of its own: the picture shows through around the text
   ComboBox,  // editable
   Edit,
   Button,  // caption centred
@@ -95,8 +96,6 @@ struct DialogControlLook {
   DialogFont font = kServerDialogForm.font;
   // Of the text; none where the toolkit's own is meant (the fields).
   std::optional<DialogColour> colour;
-  // Whether the picture shows through around the text.
-  bool transparent = false;
   int tabOrder = kNoTabStop;
 };
 
@@ -109,19 +108,19 @@ inline constexpr std::array<DialogControlLook, 12> kServerDialogControls{{
      .place = {0, 0, 348, 242}},
     {.control = DialogControl::Label1, .name = "Label1", .kind = DialogControlKind::Label,
      .place = {34, 35, 130, 14}, .caption = "服务器名称 / IP：", .font = kDialogBoldFont,
-     .colour = kDialogBlack, .transparent = true},
+     .colour = kDialogBlack},
     {.control = DialogControl::Label4, .name = "Label4", .kind = DialogControlKind::Label,
      .place = {34, 67, 135, 14}, .caption = "服务器数据库名称：", .font = kDialogBoldFont,
-     .colour = kDialogBlack, .transparent = true},
+     .colour = kDialogBlack},
     {.control = DialogControl::Label2, .name = "Label2", .kind = DialogControlKind::Label,
      .place = {34, 101, 135, 14}, .caption = "服务器数据库密码：", .font = kDialogBoldFont,
-     .colour = kDialogBlack, .transparent = true},
+     .colour = kDialogBlack},
     {.control = DialogControl::Label3, .name = "Label3", .kind = DialogControlKind::Label,
      .place = {34, 133, 135, 14}, .caption = "服务器数据库端口：", .font = kDialogBoldFont,
-     .colour = kDialogBlack, .transparent = true},
+     .colour = kDialogBlack},
     {.control = DialogControl::RzLabel1, .name = "RzLabel1", .kind = DialogControlKind::Label,
      .place = {37, 158, 252, 12}, .caption = "提示[数据库密码一般为空，数据库端口一般80]",
-     .colour = kDialogRed, .transparent = true},
+     .colour = kDialogRed},
     {.control = DialogControl::RzComboBox1, .name = "RzComboBox1",
      .kind = DialogControlKind::ComboBox, .place = {163, 32, 145, 20}, .tabOrder = 0},
     {.control = DialogControl::RzComboBox2, .name = "RzComboBox2",

@@ -151,8 +151,8 @@ Control* QtServerDialogView::make(run::DialogControl which) {
   if constexpr (std::is_same_v<Control, QLabel>) {
     control->setText(caption);
     control->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
-    // A transparent label draws no background of its own: the picture shows through.
-    control->setAutoFillBackground(look.kind == run::DialogControlKind::Label && !look.transparent);
+    // A label draws no background of its own: the picture shows through.
+    control->setAutoFillBackground(false);
     if (look.colour) {
       QPalette palette = control->palette();
       palette.setColor(QPalette::WindowText,

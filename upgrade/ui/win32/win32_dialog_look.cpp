@@ -154,9 +154,6 @@ void paintDialogBackground(HDC dc, HWND form, HBRUSH background) {
 
 void drawDialogLabel(HDC dc, const run::DialogControlLook& label, HFONT font) {
   RECT place{label.place.left, label.place.top, label.place.right(), label.place.bottom()};
-  if (!label.transparent) {
-    FillRect(dc, &place, GetSysColorBrush(COLOR_BTNFACE));
-  }
   const Selection fontIn(dc, font);
   SetBkMode(dc, TRANSPARENT);
   SetTextColor(dc, colorRef(label.colour.value_or(run::kDialogBlack)));

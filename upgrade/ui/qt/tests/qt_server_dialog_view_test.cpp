@@ -89,7 +89,7 @@ TEST_F(QtServerDialogViewTest, LooksAsDesigned) {
       ASSERT_NE(label, nullptr);
       ASSERT_TRUE(look.colour.has_value());
       EXPECT_EQ(label->text(), fromUtf8(look.caption));
-      EXPECT_EQ(label->autoFillBackground(), !look.transparent) << "over the picture";
+      EXPECT_FALSE(label->autoFillBackground()) << "over the picture";
       EXPECT_EQ(label->palette().color(QPalette::WindowText),
                 QColor(look.colour->red, look.colour->green, look.colour->blue));
     }
