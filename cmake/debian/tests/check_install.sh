@@ -14,13 +14,11 @@ if [[ $(id -u) -ne 0 ]]; then
   echo "FAIL: check_install.sh needs root, as dpkg does" >&2
   exit 1
 fi
-if [[ ${CHECK_INSTALL_INSIDE:-} != 1 ]]; then
-  exec env CHECK_INSTALL_INSIDE=1 unshare --mount --net --pid --fork --mount-proc "$0" "$@"
-fi
+source "$(dirname "$0")/../../../upgrade/tests/x11_session.sh"
+# --mount-proc gives the run a mount namespace of its own, where the overlays stay.
+enter_own_namespaces "$0" "$@"
 deb=$(realpath "$1")
 peer=$(realpath "$2")
-source "$(dirname "$0")/../../../upgrade/tests/x11_session.sh"
-ip link set lo up
 
 opt=/opt/venue-backoffice
 state=/var/lib/venue-backoffice
