@@ -114,7 +114,7 @@ await_window() {
   wait "$search_pid" || fail "no window titled $1 appeared"
   found=$(cat "$work/found")
 }
-visible() { xdotool search --onlyvisible --name "$1" | wc -l; }
+visible() { xdotool search --onlyvisible --name "$1" 2>/dev/null | wc -l; }
 
 # Confirms the window $1 with Return.
 confirm() {

@@ -33,7 +33,9 @@
 # These need host builds of tds-peer and ladder-transcript.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
-source "$here/../../../tests/own_namespaces.sh"
+# Namespaces, Xvfb, and waiting for windows and for the program's end, as for the
+# Linux program; the rest here is Wine's.
+source "$here/../../../tests/x11_session.sh"
 enter_own_namespaces "$0" "$@"
 
 update= peer= transcript= screenshot=
@@ -138,31 +140,6 @@ await_line() {
   return 1
 }
 
-visible() { xdotool search --onlyvisible --name "$1" 2>/dev/null | wc -l; }
-
-# Polls (bounded) for a visible window titled $1 and puts its id in $found; fails
-# if the program ends first.
-found=
-await_window() {
-  local tries
-  for ((tries = 0; tries < 600; tries++)); do
-    found=$(xdotool search --onlyvisible --limit 1 --name "$1" 2>/dev/null || true)
-    [[ -n $found ]] && return 0
-    kill -0 "$update_pid" 2>/dev/null || fail "Update.exe ended while waiting for a window titled $1"
-    sleep 0.1
-  done
-  fail "no window titled $1 within 60 s"
-}
-
-# Waits (bounded) for the program to end and checks its status.
-await_end() {
-  timeout 60 tail --pid="$update_pid" -f /dev/null || fail "Update.exe did not end"
-  local status=0
-  wait "$update_pid" || status=$?
-  update_pid=
-  [[ $status -eq 0 ]] || fail "Update.exe exited with status $status"
-}
-
 unchanged() {
   cmp -s "$app/System.ini" "$work/System.ini.before" || fail "System.ini was changed"
 }
@@ -183,7 +160,7 @@ closed_port() {
   [[ $(visible '^服务器连接参数配置$') -eq 0 ]] || fail "the dialog stayed open behind the box"
   [[ $(visible '^系统提示$') -eq 0 ]] || fail "Esc tried to connect"
   xdotool key Return
-  await_end
+  await_exit
   unchanged
 }
 
@@ -210,7 +187,7 @@ c.close()' >"$work/listener.out" 2>&1 &
   await_window '^系统提示$'
   xdotool key Return
   # The failed Connect ends every Update.exe, this one with status 0.
-  await_end
+  await_exit
   unchanged
 }
 
@@ -259,7 +236,7 @@ full_run() {
   [[ $(visible '^提示信息$') -eq 1 ]] || fail "expected exactly one message box"
   [[ $(visible '^服务器连接参数配置$') -eq 0 ]] || fail "the dialog came although the settings connect"
   xdotool key Return
-  await_end
+  await_exit
   log_ends_with 升级成功！
   peer_ends_at_31
   "$transcript" >"$work/transcript.jsonl" || fail "ladder-transcript failed"
@@ -289,7 +266,7 @@ dialog_peer() {
   grep -qxF "$dbname" "$app/System.ini" ||
     fail "System.ini does not hold the database name in code page 936: $(cat -A "$app/System.ini")"
   xdotool key Return
-  await_end
+  await_exit
   grep -qF "database \"测试库\" as sa: connected" "$app/Update.log" ||
     fail "the log does not show the typed database connected: $(cat "$app/Update.log")"
   log_ends_with 升级成功！
