@@ -22,6 +22,10 @@ x11_cleanup() {
   [[ -n $update_pid ]] && kill "$update_pid" 2>/dev/null || true
   [[ -n $peer_pid ]] && kill "$peer_pid" 2>/dev/null || true
   [[ -n $xvfb_pid ]] && kill "$xvfb_pid" 2>/dev/null || true
+  # Whatever else the script left running, or the wait below lasts its lifetime.
+  local others
+  others=$(jobs -p)
+  [[ -z $others ]] || kill $others 2>/dev/null || true
   wait 2>/dev/null || true
   rm -rf "$work"
 }
