@@ -6,11 +6,9 @@
 // (loopback_peers_posix.cpp, loopback_peers_windows.cpp).
 #pragma once
 
-#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <mutex>
-#include <string>
 #include <string_view>
 #include <thread>
 #include <utility>
@@ -38,7 +36,8 @@ class Fd {
 };
 
 // A background thread that runs until the object goes: serve() is called with the
-// stop pipe's read end, which becomes readable when it is time to end.
+// read end of the stop signal (a pipe, or a UDP socket under Winsock), which
+// becomes readable when it is time to end.
 class Worker {
  public:
   Worker() = default;
