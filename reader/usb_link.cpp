@@ -1,8 +1,5 @@
 #include "usb_link.h"
 
-#include <algorithm>
-#include <cstring>
-
 #include "usb_api.h"
 
 namespace tagport {
@@ -45,20 +42,6 @@ char* ReplyData() {
   return reinterpret_cast<char*>(g_reply.data());
 }
 
-// An OUT data stage longer than the reply buffer: the buffer, then zeros. The stage is
-// static rather than on the stack, where it would take 64 KiB of whatever thread the
-// calling program runs an export on. Sharing it is safe because tagport is
-// single-threaded by contract: its callers run one export at a time, and nothing
-// keeps the stage's contents from one call to the next.
-void LongReaderOut(std::uint8_t request, std::uint16_t value, std::uint16_t index,
-                   std::uint16_t length) {
-  static constinit std::array<char, 0xFFFF> stage{};
-  std::memcpy(stage.data(), g_reply.data(), g_reply.size());
-  std::fill_n(stage.begin() + g_reply.size(), std::size_t{length} - g_reply.size(), char{0});
-  usb_control_msg(g_reader, kVendorOut, request, value, index, stage.data(), length,
-                  kTransferTimeoutMs);
-}
-
 }  // namespace
 
 bool ConnectReader() {
@@ -84,10 +67,6 @@ void ReaderIn(std::uint8_t request, std::uint16_t value, std::uint16_t index, st
 
 void ReaderOut(std::uint8_t request, std::uint16_t value, std::uint16_t index,
                std::uint16_t length) {
-  if (length > g_reply.size()) {
-    LongReaderOut(request, value, index, length);
-    return;
-  }
   usb_control_msg(g_reader, kVendorOut, request, value, index, ReplyData(), length,
                   kTransferTimeoutMs);
 }

@@ -12,10 +12,12 @@ inline constexpr std::uint16_t kReaderVendor = 0x16C0;
 inline constexpr std::uint16_t kReaderProduct = 0x88DC;
 inline constexpr int kTransferTimeoutMs = 3000;
 
-// The data area of every transfer, IN and OUT. No reply is longer than eight bytes, so
-// IN transfers fill at most the first eight and byte 8 onwards stays zero for the life
-// of the process. Byte 0 is the status byte of requests whose reply carries one.
-inline constexpr std::size_t kReplyBufferSize = 256;
+// The data area of every transfer, IN and OUT, as long as the longest data stage a
+// request can carry. No reply is longer than eight bytes, so IN transfers fill at most
+// the first eight and byte 8 onwards stays zero for the life of the process; an OUT
+// stage longer than any reply is that reply, then zeros. Byte 0 is the status byte of
+// requests whose reply carries one.
+inline constexpr std::size_t kReplyBufferSize = 0xFFFF;
 extern constinit std::array<std::uint8_t, kReplyBufferSize> g_reply;
 
 // Closes the handle from the last discovery, then enumerates every bus anew and
