@@ -10,7 +10,6 @@
 #include "odbc_connection_string.h"
 #include "odbc_handles.h"
 #include "odbc_statement.h"
-#include "sql_parameters.h"
 #include "ssrp.h"
 
 namespace upgrade::odbc {
@@ -174,17 +173,13 @@ bool OdbcDatabase::transactionActive() {
 
 void OdbcDatabase::execute(const std::string& text, const db::Params& params) {
   Statement statement(impl_->connected(), impl_->options.statementTimeout);
-  const db::PositionalStatement positional = db::toPositional(text);
-  statement.bind(positional, params);
-  statement.run(positional);
+  statement.run(text, params);
   statement.drainResults();
 }
 
 db::Rows OdbcDatabase::query(const std::string& text, const db::Params& params) {
   Statement statement(impl_->connected(), impl_->options.statementTimeout);
-  const db::PositionalStatement positional = db::toPositional(text);
-  statement.bind(positional, params);
-  statement.run(positional);
+  statement.run(text, params);
 
   // Row counts of statements without rows may come first; the rows are the first
   // result that has columns.

@@ -18,6 +18,12 @@ Statement::Statement(const Handle& connection, std::chrono::seconds timeout)
                 "Setting the statement time-out");
 }
 
+void Statement::run(const std::string& text, const db::Params& params) {
+  const db::PositionalStatement positional = db::toPositional(text);
+  bind(positional, params);
+  run(positional);
+}
+
 void Statement::bind(const db::PositionalStatement& statement, const db::Params& params) {
   bindings_.resize(statement.names.size());
   for (size_t i = 0; i < statement.names.size(); ++i) {

@@ -17,10 +17,9 @@ class Statement {
   // A statement on connection that the driver cancels, and fails, after timeout.
   Statement(const Handle& connection, std::chrono::seconds timeout);
 
-  // Named markers become '?', bound in marker order; a name used twice is bound
-  // twice. The buffers live as long as the statement.
-  void bind(const db::PositionalStatement& statement, const db::Params& params);
-  void run(const db::PositionalStatement& statement);
+  // Runs text with its named markers made '?' and bound in marker order; a name used
+  // twice is bound twice. The buffers live as long as the statement.
+  void run(const std::string& text, const db::Params& params);
 
   // Moves past the current result; false when there is none left. Errors that SQL
   // Server reports after the first result arrive here.
@@ -41,6 +40,9 @@ class Statement {
     unsigned char bit = 0;
     SQLLEN indicator = 0;
   };
+
+  void bind(const db::PositionalStatement& statement, const db::Params& params);
+  void run(const db::PositionalStatement& statement);
 
   Handle handle_;
   std::vector<Binding> bindings_;
