@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <array>
+#include <condition_variable>
 #include <cstdio>
 #include <mutex>
 #include <string_view>
@@ -56,6 +57,8 @@ struct TdsPeer::Impl {
   std::vector<std::string> violations;
   int attentions = 0;
   int connections = 0;
+  int connectionsEnded = 0;
+  mutable std::condition_variable connectionEnded;
 
   Worker worker;  // last: its thread uses everything above
 
@@ -112,9 +115,13 @@ void TdsPeer::Impl::serveClient(int client, int stopFd) {
   } catch (const std::exception& e) {
     violation(std::string("unexpected failure: ") + e.what());
   }
-  // Whatever was not committed dies with the connection.
-  const std::lock_guard lock(mutex);
-  discardTransaction();
+  {
+    // Whatever was not committed dies with the connection.
+    const std::lock_guard lock(mutex);
+    discardTransaction();
+    ++connectionsEnded;
+  }
+  connectionEnded.notify_all();
 }
 
 void TdsPeer::Impl::login(Link& link) {
@@ -393,6 +400,12 @@ std::vector<CapturedLogin> TdsPeer::logins() const {
 int TdsPeer::attentions() const {
   const std::lock_guard lock(impl_->mutex);
   return impl_->attentions;
+}
+
+void TdsPeer::awaitConnectionsEnded() const {
+  std::unique_lock lock(impl_->mutex);
+  impl_->connectionEnded.wait_until(
+      lock, impl_->deadline, [this] { return impl_->connectionsEnded == impl_->connections; });
 }
 
 int TdsPeer::connections() const {

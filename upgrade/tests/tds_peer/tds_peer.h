@@ -104,6 +104,10 @@ class TdsPeer {
   [[nodiscard]] int attentions() const;
   // The connections accepted, each logged in or not.
   [[nodiscard]] int connections() const;
+  // Returns once the peer has seen every connection it accepted end (or its lifetime
+  // has): a client that closes moves on before the peer reads the close, and only
+  // then is what it left uncommitted gone.
+  void awaitConnectionsEnded() const;
   // What the peer did not understand, one line each.
   [[nodiscard]] std::vector<std::string> violations() const;
 

@@ -72,6 +72,7 @@ TEST_F(OverTheWire, AStatusSendsOnlyTheLaddersFirstVersionRead) {
   ASSERT_EQ(firstRead.back().kind, db::JournalEntry::Kind::Open);
   const auto received = peer.journal();
   expectSameRequests(received, framed(wireForm(firstRead)));
+  peer.awaitConnectionsEnded();
   EXPECT_EQ(peer.committedVersion(), "1.0.0.0.20");
   EXPECT_FALSE(peer.transactionOpen());
   std::cout << "status run, the requests the peer saw:\n";
